@@ -1,6 +1,12 @@
 #include "command/entry.h"
 
+#include <fstream>
+
+#include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
+
+#include "virtualstore/native.h"
+#include "virtualstore/target_path.h"
 
 namespace cfgsweep {
 namespace {
@@ -23,6 +29,21 @@ TEST(UpperCaseCopy, ChangesOnlyAsciiLetters) {
   for (const auto& c : cases) {
     EXPECT_EQ(upperCaseCopy(c.text), c.expected) << c.text;
   }
+}
+
+// An empty argument vector has no program name to skip; the command must not read past it.
+TEST(RunCommand, EmptyArgumentVectorRunsTheRemoval) {
+  if (!virtualStoreRoot) {
+    GTEST_SKIP() << "USERPROFILE names no scratch profile";
+  }
+  const std::string copy = composeTargetPath(makeTargetComponents("Program Files"));
+  fs::create_directories(toFileSystemPath(copy).parent_path());
+  std::ofstream(nativePathText(copy)).close();
+  ASSERT_TRUE(fs::exists(toFileSystemPath(copy)));
+
+  const char* const argv[] = {nullptr};
+  EXPECT_EQ(runCommand(0, argv), 0);
+  EXPECT_FALSE(fs::exists(toFileSystemPath(copy)));
 }
 
 }  // namespace

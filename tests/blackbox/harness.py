@@ -1,0 +1,282 @@
+"""Runs the built cfgsweep in scratch profile folders and describes what it printed and left.
+
+Expected texts are written in UTF-8 and converted to code page 932 here, so that a wrong byte in
+the program shows as a difference. The executable comes from CFGSWEEP_EXE.
+"""
+
+import os
+import re
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+
+EXE = os.environ.get("CFGSWEEP_EXE", "")
+NOBODY = 65534
+
+VS = "AppData/Local/VirtualStore/"
+X86 = VS + "Program Files (x86)/"
+PF = VS + "Program Files/"
+CHAIN = "Common Files/Borland Shared/BDE/"
+X86_CFG = X86 + CHAIN + "idapi32.cfg"
+PF_CFG = PF + CHAIN + "idapi32.cfg"
+
+
+def sjis(text):
+    return text.encode("cp932")
+
+
+LINE_END = b"\n"
+
+
+def lines(*texts):
+    return b"".join(sjis(t) + LINE_END for t in texts)
+
+
+USAGE = lines(
+    "cfgsweep.exe [options]",
+    "",
+    "'%UserProfile%\\AppData\\Local\\VirtualStore\\Program Files (x86)\\Common Files\\"
+    "Borland Shared\\BDE\\idapi32.cfg''が存在する場合TALVOの起動時に処理が停止し正常に起動しません"
+    "このコマンドはそのファイルを削除してTALVOを正常起動できるようにするコマンドです",
+    "   オプションなしで実行するとVirtualStoreのファイルを削除します",
+    "",
+    "   /C /c: テスト用にダミーのidapi32.cfgファイルを作成します",
+    "   /? /H /h: このヘルプを表示します",
+)
+RESTART = lines(
+    "TALVOを一度だけ管理者として起動し、正常に起動したらそのまま終了します。",
+    "次に通常通り起動して成功すれば修正成功です。",
+)
+PLANTED = sjis("ダミーファイルを設置しました")
+FILE_NOT_CREATED = lines("ファイルの作成に失敗しました")
+FOLDER_NOT_CREATED = lines("ディレクトリの作成に失敗しました")
+PROFILE_MISSING = lines("環境変数USERPROFILEが設定されていません")
+ABNORMAL = b"\r\nAbnormal program termination\r\n"
+
+
+class Scratch:
+    """A scratch folder holding a profile folder, readable by the unprivileged user; with
+    `inodes`, a file system of its own that holds no more than that many files and folders."""
+
+    def __init__(self, inodes=None):
+        self.top = tempfile.mkdtemp(prefix="cfgsweep-")
+        self.mounted = False
+        if inodes:
+            mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m,nr_inodes=%d" % inodes,
+                                    "tmpfs", self.top], capture_output=True)
+            if mount.returncode != 0:
+                os.rmdir(self.top)
+                raise unittest.SkipTest("cannot mount a small file system here")
+            self.mounted = True
+        os.chmod(self.top, 0o755)
+        self.profile = os.path.join(self.top, "profile")
+
+    def path(self, relative):
+        return os.path.join(self.profile, relative)
+
+    def remove(self):
+        if self.mounted:
+            subprocess.run(["umount", self.top], check=True)
+            os.rmdir(self.top)
+        else:
+            shutil.rmtree(self.top)
+
+
+def profileText(directory):
+    """The USERPROFILE value that names `directory` to the command."""
+    return directory
+
+
+def composed(profile, relative):
+    """The text the command composes for `relative` below `profile`: backslashes throughout."""
+    return profileText(profile) + "\\" + relative.rstrip("/").replace("/", "\\")
+
+
+def native(text):
+    """How the file system, and so the library's error texts, spell a composed text."""
+    return text.replace("\\", "/")
+
+
+def removalRefused(path):
+    """Pattern of the line reporting that removing `path` (a composed text) was refused."""
+    return Pattern(
+        re.escape(b"boost::filesystem::remove: ")
+        + re.escape(b"Permission denied")
+        + re.escape(b': "' + native(path).encode() + b'"' + LINE_END)
+    )
+
+
+class Pattern:
+    """A piece of expected output given as a regular expression over bytes."""
+
+    def __init__(self, regex):
+        self.regex = regex
+
+
+def regexOf(pieces):
+    return b"".join(p.regex if isinstance(p, Pattern) else re.escape(p) for p in pieces)
+
+
+def plant(scratch, entries):
+    """Creates `entries` below the profile: "a/" a folder, "a" an empty file, "a=text" a file
+    with that content, "a->target" a symbolic link. Parents are created as needed."""
+    os.makedirs(scratch.profile, exist_ok=True)
+    for entry in entries:
+        if "->" in entry:
+            name, target = entry.split("->")
+            name = name.rstrip("/")
+            os.makedirs(os.path.dirname(scratch.path(name)), exist_ok=True)
+            os.symlink(target, scratch.path(name))
+        elif entry.endswith("/"):
+            os.makedirs(scratch.path(entry), exist_ok=True)
+        else:
+            name, _, content = entry.partition("=")
+            os.makedirs(os.path.dirname(scratch.path(name)), exist_ok=True)
+            with open(scratch.path(name), "w") as f:
+                f.write(content)
+
+
+def grant(scratch, modes):
+    """Hands the named entries to the unprivileged user, or sets their modes: `modes` maps a
+    relative path to "nobody" (owner, everything below too) or to a mode number."""
+    for name, how in modes.items():
+        if how == "nobody":
+            for root, dirs, files in os.walk(scratch.path(name)):
+                for n in [root] + [os.path.join(root, d) for d in dirs + files]:
+                    os.lchown(n, NOBODY, NOBODY)
+    for name, how in sorted(modes.items(), key=lambda item: -len(item[0])):
+        if how != "nobody":
+            os.chmod(scratch.path(name), how)
+
+
+def snapshot(directory):
+    """Every entry below `directory` as sorted (kind, relative path, content) tuples."""
+    found = []
+    if not os.path.lexists(directory):
+        return found
+    for root, dirs, files in os.walk(directory):
+        for d in dirs:
+            full = os.path.join(root, d)
+            rel = os.path.relpath(full, directory)
+            if os.path.islink(full):
+                found.append(("link", rel, os.readlink(full)))
+            else:
+                found.append(("dir", rel + "/", None))
+        for f in files:
+            full = os.path.join(root, f)
+            rel = os.path.relpath(full, directory)
+            if os.path.islink(full):
+                found.append(("link", rel, os.readlink(full)))
+            else:
+                with open(full, "rb") as stream:
+                    found.append(("file", rel, stream.read()))
+    return sorted(found)
+
+
+def expectedTree(entries):
+    """What snapshot() gives for a profile planted with `entries`."""
+    scratch = Scratch()
+    try:
+        plant(scratch, entries)
+        return snapshot(scratch.profile)
+    finally:
+        scratch.remove()
+
+
+class Result:
+    def __init__(self, status, out, err):
+        self.status, self.out, self.err = status, out, err
+
+
+_installed = None
+
+
+def installedExe():
+    """A copy of the executable that the unprivileged user may run, wherever the build lies."""
+    global _installed
+    if _installed is None:
+        directory = tempfile.mkdtemp(prefix="cfgsweep-exe-")
+        os.chmod(directory, 0o755)
+        _installed = os.path.join(directory, os.path.basename(EXE))
+        shutil.copy(EXE, _installed)
+        os.chmod(_installed, 0o755)
+    return _installed
+
+
+def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None):
+    """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
+    `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
+    pipe; `stdoutFile` sends standard output to that file."""
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin")}
+    if profile is not None:
+        env[name] = profile
+    command = [installedExe()] + list(args)
+    if user == "nobody":
+        command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"] + command
+    stdout = open(stdoutFile, "wb") if stdoutFile else subprocess.PIPE
+    try:
+        completed = subprocess.run(
+            command,
+            env=env,
+            cwd=cwd,
+            stdin=subprocess.DEVNULL,
+            stdout=stdout,
+            stderr=subprocess.STDOUT if merged else subprocess.PIPE,
+            timeout=60,
+        )
+    finally:
+        if stdoutFile:
+            stdout.close()
+    return Result(completed.returncode, completed.stdout or b"", completed.stderr or b"")
+
+
+class Case(unittest.TestCase):
+    """Checks one table row: the planted state, the run, both streams apart and together, the
+    status and what is left below the profile."""
+
+    maxDiff = None
+
+    def check(self, row):
+        """`row` keys: args, plant (entries), grant (see grant()), inodes (see Scratch), user, profile (a function of the
+        scratch giving the USERPROFILE value, or None for none), name, cwd, events (list of
+        ("out"|"err", bytes or Pattern)), status, left (entries; default: as planted)."""
+        for merged in (False, True):
+            scratch = Scratch(row.get("inodes"))
+            try:
+                plant(scratch, row.get("plant", []))
+                grant(scratch, row.get("grant", {}))
+                profile = row.get("profile", lambda s: profileText(s.profile))
+                result = run(
+                    row.get("args", []),
+                    profile(scratch) if profile else None,
+                    name=row.get("name", "USERPROFILE"),
+                    user=row.get("user"),
+                    cwd=row["cwd"](scratch) if "cwd" in row else None,
+                    merged=merged,
+                )
+                events = [(stream, piece(scratch) if callable(piece) else piece)
+                          for stream, piece in row.get("events", [])]
+                where = " (merged)" if merged else ""
+                if merged:
+                    self.assertOutput(result.out, [p for _, p in events], "both streams" + where)
+                else:
+                    self.assertOutput(result.out, [p for s, p in events if s == "out"], "out")
+                    self.assertOutput(result.err, [p for s, p in events if s == "err"], "err")
+                self.assertEqual(result.status, row.get("status", 0), "status" + where)
+                self.assertEqual(snapshot(scratch.profile),
+                                 expectedTree(row.get("left", row.get("plant", []))), "disk" + where)
+            finally:
+                scratch.remove()
+
+    def assertOutput(self, got, pieces, what):
+        if any(isinstance(p, Pattern) for p in pieces):
+            self.assertRegex(got, b"\\A" + regexOf(pieces) + b"\\Z", what)
+        else:
+            self.assertEqual(got, b"".join(pieces), what)
+
+    def checkTable(self, table):
+        for name, row in table.items():
+            with self.subTest(name):
+                self.check(row)

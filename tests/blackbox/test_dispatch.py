@@ -1,0 +1,58 @@
+"""Which action the first argument selects, and how USERPROFILE is found."""
+
+import unittest
+
+from harness import (CHAIN, PF_CFG, PLANTED, PROFILE_MISSING, RESTART, USAGE, VS, X86, X86_CFG,
+                     Case, FOLDER_NOT_CREATED, composed)
+
+PLANTED_X86 = [VS, X86 + CHAIN + "idapi32.cfg"]
+REMOVED_X86 = [X86]
+EMPTY_STORE = [VS]
+REMOVES = {"events": [("out", RESTART)], "plant": PLANTED_X86, "left": REMOVED_X86}
+
+
+class Dispatch(Case):
+    def test_first_argument_selects_the_action(self):
+        plants = {"events": [("out", PLANTED)], "plant": EMPTY_STORE, "left": PLANTED_X86}
+        helps = {"events": [("out", USAGE)], "plant": PLANTED_X86}
+        table = {}
+        for args in (["/C"], ["/c"], ["/c", "extra"], ["/C", "/?"]):
+            table["fixture %r" % args] = dict(plants, args=args)
+        for args in (["/?"], ["/H"], ["/h"], ["/h", "/C"], ["/?", "x"]):
+            table["help %r" % args] = dict(helps, args=args)
+        for args in ([], [""], ["/x"], ["-c"], ["c"], ["/CREATE"], ["/C "], ["/CC"], [" /C"],
+                     ["word", "/C"], ["/HELP"], ["/??"], ["\uff0fc".encode("cp932")]):
+            table["removal %r" % args] = dict(REMOVES, args=args)
+        self.checkTable(table)
+
+    def test_help_ignores_the_state_of_the_file_system(self):
+        self.checkTable({
+            "no profile folder": {"args": ["/?"], "events": [("out", USAGE)]},
+            "both copies": {"args": ["/h"], "plant": PLANTED_X86 + [PF_CFG],
+                            "events": [("out", USAGE)]},
+            "USERPROFILE unset": {"args": ["/H"], "profile": None, "events": [("out", USAGE)]},
+        })
+
+    def test_user_profile_lookup(self):
+        missing = {"profile": None, "events": [("err", PROFILE_MISSING)], "status": 1,
+                   "plant": PLANTED_X86}
+        self.checkTable({
+            "UserProfile spelling": dict(REMOVES, name="UserProfile"),
+            "userprofile spelling": dict(REMOVES, name="userprofile"),
+            "unset, removal": missing,
+            "unset, fixture": dict(missing, args=["/C"], plant=EMPTY_STORE),
+            "only a longer name": dict(missing, name="USERPROFILEX",
+                                       profile=lambda s: s.profile),
+            "relative value": dict(REMOVES, profile=lambda s: "profile", cwd=lambda s: s.top),
+            "value ending in a backslash": dict(REMOVES, profile=lambda s: s.profile + "\\"),
+            "backslash kept in printed path": {
+                "args": ["/C"], "profile": lambda s: s.profile + "\\", "plant": ["AppData/"],
+                "status": 1,
+                "events": [("err", FOLDER_NOT_CREATED),
+                           ("err", lambda s: (s.profile + "\\\\AppData\\Local\\VirtualStore\n")
+                            .encode())]},
+        })
+
+
+if __name__ == "__main__":
+    unittest.main()

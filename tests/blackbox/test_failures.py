@@ -1,0 +1,72 @@
+"""Refused operations, run as an unprivileged user: what each stream shows, in which order, the
+exit status, and that nothing done before the failure is undone."""
+
+import unittest
+
+from harness import (ABNORMAL, CHAIN, FILE_NOT_CREATED, FOLDER_NOT_CREATED, PF, PF_CFG, RESTART,
+                     VS, X86, X86_CFG, Case, composed, removalRefused)
+
+X86_BDE = X86 + CHAIN
+PF_BDE = PF + CHAIN
+NOBODY = {"user": "nobody"}
+
+
+def refused(relative):
+    return ("err", lambda s: removalRefused(composed(s.profile, relative)))
+
+
+def folderFailure(relative):
+    return [("err", FOLDER_NOT_CREATED),
+            ("err", lambda s: (composed(s.profile, relative) + "\n").encode())]
+
+
+class Failures(Case):
+    def test_removal_failures(self):
+        self.checkTable({
+            "deletion of the copy refused": dict(
+                NOBODY, plant=[X86_CFG], events=[refused(X86_CFG)], status=1),
+            "refused in the first pass, second pass goes on": dict(
+                NOBODY, plant=[X86_CFG, PF_CFG], grant={PF: "nobody"}, left=[X86_CFG, PF],
+                events=[refused(X86_CFG), ("out", RESTART)], status=1),
+            "both deletions refused": dict(
+                NOBODY, plant=[X86_CFG, PF_CFG], events=[refused(X86_CFG), refused(PF_CFG)],
+                status=1),
+            "emptied folder cannot be removed": dict(
+                NOBODY, plant=[X86_CFG], grant={X86_BDE: "nobody"}, left=[X86_BDE],
+                events=[refused(X86_BDE), ("out", RESTART)]),
+            "existence query fails in the first pass": dict(
+                NOBODY, plant=[X86_CFG, PF_CFG], grant={X86: 0o700, PF: "nobody"},
+                events=[("err", ABNORMAL)], status=3),
+            "existence query fails in the second pass": dict(
+                NOBODY, plant=[X86_CFG, PF_CFG], grant={X86: "nobody", PF: 0o700}, left=[X86, PF_CFG],
+                events=[("out", RESTART), ("err", ABNORMAL)], status=3),
+            "copy is a folder that cannot be listed": dict(
+                NOBODY, plant=[X86_CFG + "/", PF_CFG], grant={X86_CFG: 0o311, PF: "nobody"},
+                events=[("err", ABNORMAL)], status=3),
+            "emptied folder cannot be listed": dict(
+                NOBODY, plant=[X86_CFG, PF_CFG], grant={X86_BDE: 0o733, PF: "nobody"},
+                left=[X86_BDE, PF_CFG], events=[("err", ABNORMAL)], status=3),
+        })
+
+    def test_fixture_failures(self):
+        fixture = dict(NOBODY, args=["/C"], status=1)
+        self.checkTable({
+            "folder cannot be created": dict(fixture, plant=[VS], events=folderFailure(X86)),
+            "root cannot be created": dict(fixture, plant=["AppData/Local/"],
+                                           events=folderFailure(VS)),
+            "dummy file cannot be created": dict(
+                fixture, plant=[X86_BDE], events=[("err", FILE_NOT_CREATED)]),
+            "existence query fails": dict(fixture, plant=[X86 + "Common Files/"],
+                                          grant={X86: 0o700}),
+            # A file system that runs out of room part-way: what was created stays.
+            "later folder cannot be created": dict(
+                fixture, user=None, inodes=7, plant=[VS], left=[X86 + "Common Files/"],
+                events=folderFailure(X86 + "Common Files/Borland Shared")),
+            "dummy file cannot be created after its folders": dict(
+                fixture, user=None, inodes=9, plant=[VS], left=[X86_BDE],
+                events=[("err", FILE_NOT_CREATED)]),
+        })
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,55 @@
+"""The fixture action: what it plants, what it leaves alone, and how it reports a failure."""
+
+import os
+import tempfile
+import unittest
+
+from harness import (CHAIN, FILE_NOT_CREATED, FOLDER_NOT_CREATED, PLANTED, VS, X86, X86_CFG, Case,
+                     composed, profileText, run)
+
+PLANT = {"args": ["/C"], "events": [("out", PLANTED)]}
+
+
+def folderFailure(relative):
+    return [("err", FOLDER_NOT_CREATED),
+            ("err", lambda s: (composed(s.profile, relative) + "\n").encode())]
+
+
+class Fixture(Case):
+    def test_plants_what_is_missing_and_keeps_what_is_there(self):
+        self.checkTable({
+            "only the root": dict(PLANT, plant=[VS], left=[X86_CFG]),
+            "root missing": dict(PLANT, plant=["AppData/Local/"], left=[X86_CFG]),
+            "some folders": dict(PLANT, plant=[X86 + "Common Files/"], left=[X86_CFG]),
+            "copy with content": dict(PLANT, plant=[X86_CFG + "=[DB INFO]"]),
+            "copy is a folder": dict(PLANT, plant=[X86_CFG + "/"]),
+            "copy is a folder with contents": dict(PLANT, plant=[X86_CFG + "/x=1"]),
+            "Program Files untouched": dict(PLANT, plant=[VS + "Program Files/"],
+                                            left=[VS + "Program Files/", X86_CFG]),
+            "second run": dict(PLANT, plant=[X86_CFG]),
+        })
+
+    def test_reports_a_failed_creation(self):
+        fails = dict(PLANT, status=1)
+        self.checkTable({
+            "folder above the root missing": dict(fails, plant=["AppData/"],
+                                                  events=folderFailure(VS)),
+            "no profile folder": dict(fails, events=folderFailure(VS)),
+            "program-files name taken by a dangling link": dict(
+                fails, plant=[VS + "Program Files (x86)->nowhere/x"], events=folderFailure(X86)),
+            "BDE is a file": dict(fails, plant=[X86 + "Common Files/Borland Shared/BDE"],
+                                  events=[("err", FILE_NOT_CREATED)]),
+        })
+
+    def test_confirmation_reaches_a_file_whole(self):
+        with tempfile.TemporaryDirectory() as top:
+            os.makedirs(os.path.join(top, VS))
+            out = os.path.join(top, "out")
+            result = run(["/c"], profileText(top), stdoutFile=out)
+            with open(out, "rb") as f:
+                self.assertEqual((result.status, result.err, f.read()), (0, b"", PLANTED))
+            self.assertEqual(os.path.getsize(os.path.join(top, X86_CFG)), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
