@@ -3,7 +3,7 @@
 import unittest
 
 from harness import (CHAIN, PF_CFG, PLANTED, PROFILE_MISSING, RESTART, USAGE, VS, X86, X86_CFG,
-                     Case, FOLDER_NOT_CREATED, composed)
+                     LINE_END, Case, FOLDER_NOT_CREATED, profileText)
 
 PLANTED_X86 = [VS, X86 + CHAIN + "idapi32.cfg"]
 REMOVED_X86 = [X86]
@@ -42,15 +42,16 @@ class Dispatch(Case):
             "unset, removal": missing,
             "unset, fixture": dict(missing, args=["/C"], plant=EMPTY_STORE),
             "only a longer name": dict(missing, name="USERPROFILEX",
-                                       profile=lambda s: s.profile),
+                                       profile=lambda s: profileText(s.profile)),
             "relative value": dict(REMOVES, profile=lambda s: "profile", cwd=lambda s: s.top),
-            "value ending in a backslash": dict(REMOVES, profile=lambda s: s.profile + "\\"),
+            "value ending in a backslash": dict(REMOVES,
+                                                profile=lambda s: profileText(s.profile) + "\\"),
             "backslash kept in printed path": {
-                "args": ["/C"], "profile": lambda s: s.profile + "\\", "plant": ["AppData/"],
+                "args": ["/C"], "profile": lambda s: profileText(s.profile) + "\\", "plant": ["AppData/"],
                 "status": 1,
                 "events": [("err", FOLDER_NOT_CREATED),
-                           ("err", lambda s: (s.profile + "\\\\AppData\\Local\\VirtualStore\n")
-                            .encode())]},
+                           ("err", lambda s: (profileText(s.profile) + "\\\\AppData\\Local\\"
+                                              "VirtualStore").encode() + LINE_END)]},
         })
 
 

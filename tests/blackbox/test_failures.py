@@ -3,37 +3,27 @@ exit status, and that nothing done before the failure is undone."""
 
 import unittest
 
-from harness import (ABNORMAL, CHAIN, FILE_NOT_CREATED, FOLDER_NOT_CREATED, PF, PF_CFG, RESTART,
-                     VS, X86, X86_CFG, Case, composed, removalRefused)
+from harness import (ABNORMAL, CHAIN, FILE_NOT_CREATED, PF, PF_CFG, RESTART, VS, WINDOWS, X86,
+                     X86_CFG, Case, folderFailure, refusedRemoval)
 
 X86_BDE = X86 + CHAIN
-PF_BDE = PF + CHAIN
 NOBODY = {"user": "nobody"}
-
-
-def refused(relative):
-    return ("err", lambda s: removalRefused(composed(s.profile, relative)))
-
-
-def folderFailure(relative):
-    return [("err", FOLDER_NOT_CREATED),
-            ("err", lambda s: (composed(s.profile, relative) + "\n").encode())]
 
 
 class Failures(Case):
     def test_removal_failures(self):
         self.checkTable({
             "deletion of the copy refused": dict(
-                NOBODY, plant=[X86_CFG], events=[refused(X86_CFG)], status=1),
+                NOBODY, plant=[X86_CFG], events=[refusedRemoval(X86_CFG)], status=1),
             "refused in the first pass, second pass goes on": dict(
                 NOBODY, plant=[X86_CFG, PF_CFG], grant={PF: "nobody"}, left=[X86_CFG, PF],
-                events=[refused(X86_CFG), ("out", RESTART)], status=1),
+                events=[refusedRemoval(X86_CFG), ("out", RESTART)], status=1),
             "both deletions refused": dict(
-                NOBODY, plant=[X86_CFG, PF_CFG], events=[refused(X86_CFG), refused(PF_CFG)],
+                NOBODY, plant=[X86_CFG, PF_CFG], events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)],
                 status=1),
             "emptied folder cannot be removed": dict(
                 NOBODY, plant=[X86_CFG], grant={X86_BDE: "nobody"}, left=[X86_BDE],
-                events=[refused(X86_BDE), ("out", RESTART)]),
+                events=[refusedRemoval(X86_BDE), ("out", RESTART)]),
             "existence query fails in the first pass": dict(
                 NOBODY, plant=[X86_CFG, PF_CFG], grant={X86: 0o700, PF: "nobody"},
                 events=[("err", ABNORMAL)], status=3),
@@ -46,6 +36,17 @@ class Failures(Case):
             "emptied folder cannot be listed": dict(
                 NOBODY, plant=[X86_CFG, PF_CFG], grant={X86_BDE: 0o733, PF: "nobody"},
                 left=[X86_BDE, PF_CFG], events=[("err", ABNORMAL)], status=3),
+        })
+
+    @unittest.skipUnless(WINDOWS, "the read-only attribute guards a file on Windows only")
+    def test_read_only_copy_is_refused(self):
+        self.checkTable({
+            "first pass refused, second goes on": dict(
+                plant=[X86_CFG, PF_CFG], grant={X86_CFG: 0o444}, left=[X86_CFG, PF],
+                events=[refusedRemoval(X86_CFG), ("out", RESTART)], status=1),
+            "both refused": dict(
+                plant=[X86_CFG, PF_CFG], grant={X86_CFG: 0o444, PF_CFG: 0o444},
+                events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)], status=1),
         })
 
     def test_fixture_failures(self):

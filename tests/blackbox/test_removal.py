@@ -39,9 +39,9 @@ class Removal(Case):
             "blocked copy does not stop the second pass": {
                 "plant": [X86_CFG + "/keep", PF_CFG], "left": [X86_CFG + "/keep", PF],
                 "events": [("out", RESTART)], "status": 1},
-            "copy is a link": dict(gone, plant=[X86 + "target=kept", X86_CFG + "->../../../target"],
+            "copy is a link": dict(gone, posix=True, plant=[X86 + "target=kept", X86_CFG + "->../../../target"],
                                    left=[X86 + "target=kept"]),
-            "BDE is a link": dict(gone, plant=[VS + "real/idapi32.cfg", X86_BDE + "->" + "../../../real"],
+            "BDE is a link": dict(gone, posix=True, plant=[VS + "real/idapi32.cfg", X86_BDE + "->" + "../../../real"],
                                   left=[VS + "real/", X86]),
         })
 
