@@ -1,6 +1,9 @@
 #include "command/console_text.h"
 
-#include <iostream>
+#include <cstdio>
+#include <initializer_list>
+
+#include "failure/report.h"
 
 namespace cfgsweep {
 
@@ -67,30 +70,39 @@ const char kUserProfileMissing[] =
     "\x8A\xC2\x8B\xAB\x95\xCF\x90\x94USERPROFILE\x82\xAA\x90\xDD\x92\xE8\x82\xB3\x82\xEA\x82\xC4"
     "\x82\xA2\x82\xDC\x82\xB9\x82\xF1";
 
+// Writes `pieces` to standard output one after another, then a line end that flushes it.
+void printLine(std::initializer_list<const char*> pieces) {
+  for (const char* piece : pieces) {
+    std::fputs(piece, stdout);
+  }
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 void printUsage() {
-  std::cout << kUsageSynopsis << std::endl;
-  std::cout << std::endl;
-  std::cout << kUsageTargetHead << kUsageTargetTail << kUsageTalvoStops << kUsageCommandDeletes
-            << kUsageIsCommand << std::endl;
-  std::cout << kUsageNoOption << std::endl;
-  std::cout << std::endl;
-  std::cout << kUsageFixtureOption << std::endl;
-  std::cout << kUsageHelpOption << std::endl;
+  printLine({kUsageSynopsis});
+  printLine({});
+  printLine({kUsageTargetHead, kUsageTargetTail, kUsageTalvoStops, kUsageCommandDeletes,
+             kUsageIsCommand});
+  printLine({kUsageNoOption});
+  printLine({});
+  printLine({kUsageFixtureOption});
+  printLine({kUsageHelpOption});
 }
 
 void printRestartInstructions() {
-  std::cout << kRestartAsAdministrator << kRestartThenClose << std::endl;
-  std::cout << kRestartNormally << std::endl;
+  printLine({kRestartAsAdministrator, kRestartThenClose});
+  printLine({kRestartNormally});
 }
 
 void printDummyPlanted() {
-  std::cout << kDummyPlanted;
+  std::fputs(kDummyPlanted, stdout);
 }
 
 void printUserProfileMissing() {
-  std::cerr << kUserProfileMissing << std::endl;
+  reportFailureLine(kUserProfileMissing);
 }
 
 }  // namespace cfgsweep

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <iostream>
 
 #include "failure/native.h"
 
@@ -20,14 +19,12 @@ const int kAbnormalStatus = 3;
 }  // namespace
 
 void prepareProcessEnd() {
-  std::cerr.setf(std::ios::unitbuf);
-  std::cerr.tie(&std::cout);
+  // Standard error goes out as written; reportFailureLine flushes standard output before it.
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   std::set_terminate(onUnhandledException);
 }
 
 void endAbnormally() {
-  std::cout.flush();
-  std::cerr.flush();
   std::fflush(nullptr);
   // The streams may be what failed, so the text bypasses them.
   writeToStandardErrorHandle(kAbnormalTermination, sizeof kAbnormalTermination - 1);

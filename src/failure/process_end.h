@@ -5,8 +5,8 @@
 
 namespace cfgsweep {
 
-// Ties standard error to standard output and makes it unit-buffered, and arranges that an
-// exception which leaves main ends the process through endAbnormally. Call first thing in main.
+// Makes standard error unbuffered and arranges that an exception which leaves main ends the
+// process through endAbnormally. Call first thing in main.
 void prepareProcessEnd();
 
 // Flushes all buffered output, writes CR LF "Abnormal program termination" CR LF straight to the

@@ -1,13 +1,13 @@
 #include "virtualstore/fixture.h"
 
 #include <fstream>
-#include <iostream>
 #include <stdexcept>
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 
+#include "failure/report.h"
 #include "virtualstore/native.h"
 
 namespace cfgsweep {
@@ -29,7 +29,8 @@ void createFolder(const std::string& folder) {
   try {
     fs::create_directory(toFileSystemPath(folder));
   } catch (const fs::filesystem_error&) {
-    std::cerr << kFolderNotCreated << std::endl << folder << std::endl;
+    reportFailureLine(kFolderNotCreated);
+    reportFailureLine(folder.c_str());
     throw;
   }
 }
@@ -37,7 +38,7 @@ void createFolder(const std::string& folder) {
 void createEmptyFile(const std::string& file) {
   std::ofstream dummy(nativePathText(file), std::ios::out);
   if (dummy.fail()) {
-    std::cerr << kFileNotCreated << std::endl;
+    reportFailureLine(kFileNotCreated);
     throw std::runtime_error("dummy file not created");
   }
   dummy.close();

@@ -1,11 +1,11 @@
 #include "virtualstore/removal.h"
 
-#include <iostream>
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 
+#include "failure/report.h"
 #include "virtualstore/native.h"
 
 namespace cfgsweep {
@@ -24,7 +24,7 @@ TargetComponents removeLastComponent(TargetComponents target) {
     fs::remove(targetPath(target));
     target.pop_back();
   } catch (const fs::filesystem_error& error) {
-    std::cerr << error.what() << std::endl;
+    reportFailureLine(error.what());
     target.clear();
   }
   return target;
