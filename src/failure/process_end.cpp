@@ -12,8 +12,11 @@ namespace {
 const char kAbnormalTermination[] = "\r\nAbnormal program termination\r\n";
 const int kAbnormalStatus = 3;
 
-[[noreturn]] void onUnhandledException() {
-  endAbnormally();
+[[noreturn]] void endAbnormally() {
+  std::fflush(nullptr);
+  // The streams may be what failed, so the text bypasses them.
+  writeToStandardErrorHandle(kAbnormalTermination, sizeof kAbnormalTermination - 1);
+  endProcessAtOnce(kAbnormalStatus);
 }
 
 }  // namespace
@@ -21,14 +24,7 @@ const int kAbnormalStatus = 3;
 void prepareProcessEnd() {
   // Standard error goes out as written; reportFailureLine flushes standard output before it.
   std::setvbuf(stderr, nullptr, _IONBF, 0);
-  std::set_terminate(onUnhandledException);
-}
-
-void endAbnormally() {
-  std::fflush(nullptr);
-  // The streams may be what failed, so the text bypasses them.
-  writeToStandardErrorHandle(kAbnormalTermination, sizeof kAbnormalTermination - 1);
-  endProcessAtOnce(kAbnormalStatus);
+  std::set_terminate(endAbnormally);
 }
 
 }  // namespace cfgsweep

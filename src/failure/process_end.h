@@ -6,12 +6,9 @@
 namespace cfgsweep {
 
 // Makes standard error unbuffered and arranges that an exception which leaves main ends the
-// process through endAbnormally. Call first thing in main.
+// process at once: all buffered output flushed, CR LF "Abnormal program termination" CR LF written
+// straight to the standard-error handle, status 3, no exit-time clean-up. Call first thing in main.
 void prepareProcessEnd();
-
-// Flushes all buffered output, writes CR LF "Abnormal program termination" CR LF straight to the
-// standard-error handle and ends the process at once with status 3, without exit-time clean-up.
-[[noreturn]] void endAbnormally();
 
 }  // namespace cfgsweep
 

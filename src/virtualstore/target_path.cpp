@@ -1,7 +1,6 @@
 #include "virtualstore/target_path.h"
 
 #include <cctype>
-#include <cstring>
 #include <utility>
 
 #include "virtualstore/native.h"

@@ -5,6 +5,7 @@ the program shows as a difference. The executable comes from CFGSWEEP_EXE. For t
 CFGSWEEP_RUNNER names Wine and CFGSWEEP_LAUNCHER the helper that hands the command its USERPROFILE.
 """
 
+import collections
 import os
 import re
 import shutil
@@ -103,16 +104,6 @@ def native(text):
     return text if WINDOWS else text.replace("\\", "/")
 
 
-def removalRefused(path):
-    """Pattern of the line reporting that removing `path` (a composed text) was refused."""
-    return Pattern(
-        re.escape(b"boost::filesystem::remove: ")
-        # The system's wording follows Wine's language; only the frame around it is fixed there.
-        + (rb"[^\r\n]+" if WINDOWS else re.escape(b"Permission denied"))
-        + re.escape(b': "' + native(path).encode() + b'"' + LINE_END)
-    )
-
-
 def folderFailure(relative):
     """Events of a fixture folder, `relative` to the profile, that could not be created."""
     return [("err", FOLDER_NOT_CREATED),
@@ -120,8 +111,13 @@ def folderFailure(relative):
 
 
 def refusedRemoval(relative):
-    """Event of a refused removal of what lies at `relative` below the profile."""
-    return ("err", lambda s: removalRefused(composed(s.profile, relative)))
+    """Event of the line reporting that removing what lies at `relative` below the profile was
+    refused; the library's text names the path as the file system spells it."""
+    # The system's wording follows Wine's language; only the frame around it is fixed there.
+    message = rb"[^\r\n]+" if WINDOWS else re.escape(b"Permission denied")
+    return ("err", lambda s: Pattern(
+        re.escape(b"boost::filesystem::remove: ") + message
+        + re.escape(b': "' + native(composed(s.profile, relative)).encode() + b'"' + LINE_END)))
 
 
 class Pattern:
@@ -170,21 +166,14 @@ def grant(scratch, modes):
 def snapshot(directory):
     """Every entry below `directory` as sorted (kind, relative path, content) tuples."""
     found = []
-    if not os.path.lexists(directory):
-        return found
     for root, dirs, files in os.walk(directory):
-        for d in dirs:
-            full = os.path.join(root, d)
+        for name in dirs + files:
+            full = os.path.join(root, name)
             rel = os.path.relpath(full, directory)
             if os.path.islink(full):
                 found.append(("link", rel, os.readlink(full)))
-            else:
-                found.append(("dir", rel + "/", None))
-        for f in files:
-            full = os.path.join(root, f)
-            rel = os.path.relpath(full, directory)
-            if os.path.islink(full):
-                found.append(("link", rel, os.readlink(full)))
+            elif os.path.isdir(full):
+                found.append(("dir", rel + "/", ""))
             else:
                 with open(full, "rb") as stream:
                     found.append(("file", rel, stream.read()))
@@ -201,9 +190,7 @@ def expectedTree(entries):
         scratch.remove()
 
 
-class Result:
-    def __init__(self, status, out, err):
-        self.status, self.out, self.err = status, out, err
+Result = collections.namedtuple("Result", "status out err")
 
 
 _installed = None

@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
+#include <boost/filesystem/operations.hpp>
 
 #include "virtualstore/native.h"
 #include "virtualstore/target_path.h"

@@ -76,8 +76,8 @@ int main(int argc, char* argv[]) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, &environment[0],
-                      nullptr, &startup, &process)) {
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, &environment[0], nullptr,
+                      &startup, &process)) {
     return 126;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
