@@ -24,7 +24,8 @@ VS = "AppData/Local/VirtualStore/"
 X86 = VS + "Program Files (x86)/"
 PF = VS + "Program Files/"
 CHAIN = "Common Files/Borland Shared/BDE/"
-X86_CFG = X86 + CHAIN + "idapi32.cfg"
+X86_BDE = X86 + CHAIN
+X86_CFG = X86_BDE + "idapi32.cfg"
 PF_CFG = PF + CHAIN + "idapi32.cfg"
 
 

@@ -2,10 +2,10 @@
 
 import unittest
 
-from harness import (CHAIN, PF_CFG, PLANTED, PROFILE_MISSING, RESTART, USAGE, VS, X86, X86_CFG,
-                     LINE_END, Case, FOLDER_NOT_CREATED, profileText)
+from harness import (FOLDER_NOT_CREATED, LINE_END, PF_CFG, PLANTED, PROFILE_MISSING, RESTART, USAGE,
+                     VS, X86, X86_CFG, Case, profileText)
 
-PLANTED_X86 = [VS, X86 + CHAIN + "idapi32.cfg"]
+PLANTED_X86 = [VS, X86_CFG]
 REMOVED_X86 = [X86]
 EMPTY_STORE = [VS]
 REMOVES = {"events": [("out", RESTART)], "plant": PLANTED_X86, "left": REMOVED_X86}

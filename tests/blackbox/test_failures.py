@@ -3,10 +3,9 @@ done before the failure is undone. Refusals run as an unprivileged user (Linux b
 
 import unittest
 
-from harness import (ABNORMAL, CHAIN, FILE_NOT_CREATED, PF, PF_CFG, RESTART, VS, WINDOWS, X86,
+from harness import (ABNORMAL, FILE_NOT_CREATED, PF, PF_CFG, RESTART, VS, WINDOWS, X86, X86_BDE,
                      X86_CFG, Case, folderFailure, refusedRemoval)
 
-X86_BDE = X86 + CHAIN
 NOBODY = {"user": "nobody"}
 
 

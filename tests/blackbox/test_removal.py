@@ -2,9 +2,8 @@
 
 import unittest
 
-from harness import CHAIN, PF, PF_CFG, RESTART, VS, X86, X86_CFG, Case
+from harness import CHAIN, PF, PF_CFG, RESTART, VS, X86, X86_BDE, X86_CFG, Case
 
-X86_BDE = X86 + CHAIN
 X86_SHARED = X86 + "Common Files/Borland Shared/"
 X86_COMMON = X86 + "Common Files/"
 
