@@ -1,6 +1,5 @@
 #include "virtualstore/fixture.h"
 
-#include <fstream>
 #include <stdexcept>
 #include <utility>
 
@@ -25,36 +24,45 @@ const char kFolderNotCreated[] =
     "B\x83\x8C\x83N\x83g\x83\x8A\x82\xCC\x8D\xEC\x90\xAC\x82\xC9\x8E\xB8\x94s\x82\xB5\x82\xDC\x82"
     "\xB5\x82\xBD";
 
+void reportFolderNotCreated(const std::string& folder) {
+  reportFailureLine(kFolderNotCreated);
+  reportFailureLine(consolePathText(folder).c_str());
+}
+
 void createFolder(const std::string& folder) {
   try {
     fs::create_directory(toFileSystemPath(folder));
   } catch (const fs::filesystem_error&) {
-    reportFailureLine(kFolderNotCreated);
-    reportFailureLine(folder.c_str());
+    reportFolderNotCreated(folder);
     throw;
   }
 }
 
 void createEmptyFile(const std::string& file) {
-  std::ofstream dummy(nativePathText(file), std::ios::out);
-  if (dummy.fail()) {
+  // Whatever appeared since the query is left as it is, like anything found there before.
+  if (createNewEmptyFile(file) == NewFile::failed) {
     reportFailureLine(kFileNotCreated);
     throw std::runtime_error("dummy file not created");
   }
-  dummy.close();
 }
 
 }  // namespace
 
 void plantDummy(std::string base, TargetComponents rest) {
-  const bool present = fs::exists(toFileSystemPath(base));
+  const fs::file_status found = fs::symlink_status(toFileSystemPath(base));
   if (rest.empty()) {
-    if (!present) {
+    // A link in the file's place, even one that leads nowhere, counts as present.
+    if (!fs::exists(found)) {
       createEmptyFile(base);
     }
     return;
   }
-  if (!present) {
+  if (isLink(found)) {
+    // Creating below a link would create wherever it leads, outside the VirtualStore.
+    reportFolderNotCreated(base);
+    throw std::runtime_error("link in place of a folder");
+  }
+  if (!fs::exists(found)) {
     createFolder(base);
   }
   const std::string next = rest.front();

@@ -6,6 +6,7 @@ CFGSWEEP_RUNNER names Wine and CFGSWEEP_LAUNCHER the helper that hands the comma
 """
 
 import collections
+import hashlib
 import os
 import re
 import shutil
@@ -17,6 +18,7 @@ import unittest
 EXE = os.environ.get("CFGSWEEP_EXE", "")
 RUNNER = os.environ.get("CFGSWEEP_RUNNER")
 LAUNCHER = os.environ.get("CFGSWEEP_LAUNCHER")
+RACE_SHIM = os.environ.get("CFGSWEEP_RACE_SHIM")
 WINDOWS = bool(RUNNER)
 NOBODY = 65534
 
@@ -151,6 +153,14 @@ def plant(scratch, entries):
                 f.write(content)
 
 
+def linkedAway(relative, below=(), to=""):
+    """Entries making `relative` (below the profile) a symbolic link to `to` in the folder "outside"
+    beside the profile (to that folder itself by default), and planting `below` in that folder."""
+    here = os.path.dirname(os.path.join("/top/profile", relative.rstrip("/")))
+    return ([relative.rstrip("/") + "->" + os.path.relpath(os.path.join("/top/outside", to), here)]
+            + ["../outside/" + entry for entry in below])
+
+
 def grant(scratch, modes):
     """Hands the named entries to the unprivileged user, or sets their modes: `modes` maps a
     relative path to "nobody" (owner, everything below too) or to a mode number."""
@@ -165,7 +175,7 @@ def grant(scratch, modes):
 
 
 def snapshot(directory):
-    """Every entry below `directory` as sorted (kind, relative path, content) tuples."""
+    """Every entry below `directory` as sorted (kind, relative path, hash of content) tuples."""
     found = []
     for root, dirs, files in os.walk(directory):
         for name in dirs + files:
@@ -177,16 +187,16 @@ def snapshot(directory):
                 found.append(("dir", rel + "/", ""))
             else:
                 with open(full, "rb") as stream:
-                    found.append(("file", rel, stream.read()))
+                    found.append(("file", rel, hashlib.sha256(stream.read()).hexdigest()))
     return sorted(found)
 
 
 def expectedTree(entries):
-    """What snapshot() gives for a profile planted with `entries`."""
+    """What snapshot() gives around a profile planted with `entries`."""
     scratch = Scratch()
     try:
         plant(scratch, entries)
-        return snapshot(scratch.profile)
+        return snapshot(scratch.top)
     finally:
         scratch.remove()
 
@@ -209,11 +219,14 @@ def installedExe():
     return _installed
 
 
-def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None):
+def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None,
+        racing=False):
     """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
     `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
-    pipe; `stdoutFile` sends standard output to that file."""
+    pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim."""
     if WINDOWS:
+        if racing:
+            raise unittest.SkipTest("the races are staged by preloading into a Linux process")
         if user:
             raise unittest.SkipTest("needs an unprivileged user")
         env = {k: v for k, v in os.environ.items() if k.upper() != "USERPROFILE"}
@@ -221,6 +234,10 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
                    profileText(installedExe())] + list(args)
     else:
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin")}
+        # A sanitizer build reports through these.
+        env.update({k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")})
+        if racing:
+            env["LD_PRELOAD"] = RACE_SHIM
         if profile is not None:
             env[name] = profile
         command = [installedExe()] + list(args)
@@ -253,8 +270,9 @@ class Case(unittest.TestCase):
     def check(self, row):
         """`row` keys: args, plant (entries), grant (see grant()), inodes (see Scratch), posix (only
         meaningful on POSIX file systems), user, profile (a function of the
-        scratch giving the USERPROFILE value, or None for none), name, cwd, events (list of
-        ("out"|"err", bytes or Pattern)), status, left (entries; default: as planted)."""
+        scratch giving the USERPROFILE value, or None for none), name, cwd, racing (see run()), events
+        (list of ("out"|"err", bytes or Pattern)), status, left (entries around the profile, as
+        for plant; default: as planted)."""
         if WINDOWS and row.get("posix"):
             self.skipTest("symbolic links behave otherwise on Windows")
         for merged in (False, True):
@@ -270,6 +288,7 @@ class Case(unittest.TestCase):
                     user=row.get("user"),
                     cwd=row["cwd"](scratch) if "cwd" in row else None,
                     merged=merged,
+                    racing=row.get("racing", False),
                 )
                 events = [(stream, piece(scratch) if callable(piece) else piece)
                           for stream, piece in row.get("events", [])]
@@ -280,7 +299,7 @@ class Case(unittest.TestCase):
                     self.assertOutput(result.out, [p for s, p in events if s == "out"], "out")
                     self.assertOutput(result.err, [p for s, p in events if s == "err"], "err")
                 self.assertEqual(result.status, row.get("status", 0), "status" + where)
-                self.assertEqual(snapshot(scratch.profile),
+                self.assertEqual(snapshot(scratch.top),
                                  expectedTree(row.get("left", row.get("plant", []))), "disk" + where)
             finally:
                 scratch.remove()

@@ -48,7 +48,9 @@ class Failures(Case):
             "removal, second pass after the first printed": dict(
                 plant=[X86_CFG, pfLoop], left=[X86, pfLoop],
                 events=[("out", RESTART), ("err", ABNORMAL)], status=3),
-            "fixture": dict(args=["/C"], plant=[x86Loop], status=1),
+            # Linux reports the loop as a link, which is refused; Wine fails the query itself.
+            "fixture": dict(args=["/C"], plant=[x86Loop], status=1,
+                            events=[] if WINDOWS else folderFailure(X86)),
         })
 
     @unittest.skipUnless(WINDOWS, "the read-only attribute guards a file on Windows only")

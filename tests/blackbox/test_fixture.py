@@ -4,8 +4,8 @@ import os
 import tempfile
 import unittest
 
-from harness import (FILE_NOT_CREATED, PLANTED, VS, X86, X86_CFG, Case, folderFailure, profileText,
-                     run)
+from harness import (FILE_NOT_CREATED, PLANTED, VS, X86, X86_BDE, X86_CFG, Case, folderFailure,
+                     linkedAway, profileText, run)
 
 PLANT = {"args": ["/C"], "events": [("out", PLANTED)]}
 
@@ -36,6 +36,21 @@ class Fixture(Case):
             "BDE is a file": dict(fails, plant=[X86 + "Common Files/Borland Shared/BDE"],
                                   events=[("err", FILE_NOT_CREATED)]),
         })
+
+    # Nothing is ever created through a link: one in the file's place counts as present, one in a
+    # folder's place is refused.
+    def test_links_are_not_gone_through(self):
+        table = {
+            "copy is a link to a precious file": dict(
+                PLANT, plant=linkedAway(X86_CFG, ["precious=bytes"], "precious")),
+            "copy is a dangling link": dict(PLANT, plant=linkedAway(X86_CFG, to="nothing")),
+            "copy appears just before it is created": dict(
+                PLANT, racing=True, plant=[X86_BDE], left=[X86_CFG + "=precious"]),
+        }
+        for folder in (VS, X86, X86 + "Common Files/", X86 + "Common Files/Borland Shared/", X86_BDE):
+            table["%s is a link" % folder] = dict(
+                PLANT, plant=linkedAway(folder, ["keep"]), status=1, events=folderFailure(folder))
+        self.checkTable(table)
 
     def test_confirmation_reaches_a_file_whole(self):
         with tempfile.TemporaryDirectory() as top:

@@ -38,7 +38,7 @@ TEST(RunCommand, EmptyArgumentVectorRunsTheRemoval) {
   }
   const std::string copy = composeTargetPath(makeTargetComponents("Program Files"));
   fs::create_directories(toFileSystemPath(copy).parent_path());
-  std::ofstream(nativePathText(copy)).close();
+  std::ofstream(toFileSystemPath(copy).string()).close();
   ASSERT_TRUE(fs::exists(toFileSystemPath(copy)));
 
   const char* const argv[] = {nullptr};
