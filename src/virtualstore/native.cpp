@@ -6,9 +6,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 extern char** environ;
 #endif
 
@@ -33,8 +33,8 @@ std::string narrowFromWide(const std::wstring& wide, UINT codePage) {
     return std::string();
   }
   const int size = static_cast<int>(wide.size());
-  std::string text(WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr),
-                   '\0');
+  std::string text(
+      WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr), '\0');
   WideCharToMultiByte(codePage, 0, wide.data(), size, &text[0], static_cast<int>(text.size()),
                       nullptr, nullptr);
   return text;
