@@ -63,12 +63,17 @@ FOLDER_NOT_CREATED = lines("ディレクトリの作成に失敗しました")
 PROFILE_MISSING = lines("環境変数USERPROFILEが設定されていません")
 ABNORMAL = b"\r\nAbnormal program termination\r\n"
 
+# Why Wine cannot show a row.
+WINE_DELETES_LINK_TARGETS = "Wine 8 deletes a symbolic link's target when a program deletes the link"
+WINE_DELETES_AT_CLOSE = ("Wine deletes at the last handle's close, in its server, and reports a "
+                         "deletion that the file system refuses as done")
+
 
 class Scratch:
-    """A scratch folder holding a profile folder, readable by the unprivileged user; with
-    `inodes`, a file system of its own that holds no more than that many files and folders."""
+    """A scratch folder holding a profile folder named `name`, readable by the unprivileged user;
+    with `inodes`, a file system of its own that holds no more than that many files and folders."""
 
-    def __init__(self, inodes=None):
+    def __init__(self, inodes=None, name="profile"):
         self.top = tempfile.mkdtemp(prefix="cfgsweep-")
         self.mounted = False
         if inodes:
@@ -79,7 +84,7 @@ class Scratch:
                 raise unittest.SkipTest("cannot mount a small file system here")
             self.mounted = True
         os.chmod(self.top, 0o755)
-        self.profile = os.path.join(self.top, "profile")
+        self.profile = os.path.join(self.top, name)
 
     def path(self, relative):
         return os.path.join(self.profile, relative)
@@ -107,10 +112,12 @@ def native(text):
     return text if WINDOWS else text.replace("\\", "/")
 
 
-def folderFailure(relative):
-    """Events of a fixture folder, `relative` to the profile, that could not be created."""
+def folderFailure(relative, ansi="cp1252"):
+    """Events of a fixture folder, `relative` to the profile, that could not be created. Windows
+    prints the path in the ANSI code page `ansi`, and a character it cannot spell as "?"."""
+    codec = (ansi, "replace") if WINDOWS else ("utf-8",)
     return [("err", FOLDER_NOT_CREATED),
-            ("err", lambda s: composed(s.profile, relative).encode() + LINE_END)]
+            ("err", lambda s: composed(s.profile, relative).encode(*codec) + LINE_END)]
 
 
 def refusedRemoval(relative):
@@ -191,9 +198,9 @@ def snapshot(directory):
     return sorted(found)
 
 
-def expectedTree(entries):
-    """What snapshot() gives around a profile planted with `entries`."""
-    scratch = Scratch()
+def expectedTree(entries, name="profile"):
+    """What snapshot() gives around a profile named `name` planted with `entries`."""
+    scratch = Scratch(name=name)
     try:
         plant(scratch, entries)
         return snapshot(scratch.top)
@@ -220,18 +227,22 @@ def installedExe():
 
 
 def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None,
-        racing=False):
+        racing=False, lang=None):
     """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
     `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
-    pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim."""
+    pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim; `lang`
+    is the Unix locale, from which Wine takes its ANSI code page."""
     if WINDOWS:
         if racing:
             raise unittest.SkipTest("the races are staged by preloading into a Linux process")
-        if user:
-            raise unittest.SkipTest("needs an unprivileged user")
-        env = {k: v for k, v in os.environ.items() if k.upper() != "USERPROFILE"}
+        env = {k: v for k, v in os.environ.items()
+               if k.upper() != "USERPROFILE" and not k.startswith("LC_")}
+        env["LANG"] = lang or "C.UTF-8"
         command = [RUNNER, LAUNCHER, name if profile is not None else "-", profile or "",
                    profileText(installedExe())] + list(args)
+        if user == "nobody":
+            # Wine refuses a prefix that another user owns: this user has one of its own.
+            env["WINEPREFIX"] = env["HOME"] = os.environ["CFGSWEEP_NOBODY_WINEPREFIX"]
     else:
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin")}
         # A sanitizer build reports through these.
@@ -241,9 +252,9 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
         if profile is not None:
             env[name] = profile
         command = [installedExe()] + list(args)
-        if user == "nobody":
-            command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
-                       "--clear-groups"] + command
+    if user == "nobody":
+        command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+                   "--clear-groups"] + command
     stdout = open(stdoutFile, "wb") if stdoutFile else subprocess.PIPE
     try:
         completed = subprocess.run(
@@ -268,15 +279,16 @@ class Case(unittest.TestCase):
     maxDiff = None
 
     def check(self, row):
-        """`row` keys: args, plant (entries), grant (see grant()), inodes (see Scratch), posix (only
-        meaningful on POSIX file systems), user, profile (a function of the
-        scratch giving the USERPROFILE value, or None for none), name, cwd, racing (see run()), events
+        """`row` keys: args, plant (entries), grant (see grant()), inodes (see Scratch), notUnderWine
+        (why Wine cannot show the row), user, profile (a function of the
+        scratch giving the USERPROFILE value, or None for none), profileName (the profile folder's),
+        name, cwd, racing and lang (see run()), events
         (list of ("out"|"err", bytes or Pattern)), status, left (entries around the profile, as
         for plant; default: as planted)."""
-        if WINDOWS and row.get("posix"):
-            self.skipTest("symbolic links behave otherwise on Windows")
+        if WINDOWS and row.get("notUnderWine"):
+            self.skipTest(row["notUnderWine"])
         for merged in (False, True):
-            scratch = Scratch(row.get("inodes"))
+            scratch = Scratch(row.get("inodes"), row.get("profileName", "profile"))
             try:
                 plant(scratch, row.get("plant", []))
                 grant(scratch, row.get("grant", {}))
@@ -289,6 +301,7 @@ class Case(unittest.TestCase):
                     cwd=row["cwd"](scratch) if "cwd" in row else None,
                     merged=merged,
                     racing=row.get("racing", False),
+                    lang=row.get("lang"),
                 )
                 events = [(stream, piece(scratch) if callable(piece) else piece)
                           for stream, piece in row.get("events", [])]
@@ -300,7 +313,8 @@ class Case(unittest.TestCase):
                     self.assertOutput(result.err, [p for s, p in events if s == "err"], "err")
                 self.assertEqual(result.status, row.get("status", 0), "status" + where)
                 self.assertEqual(snapshot(scratch.top),
-                                 expectedTree(row.get("left", row.get("plant", []))), "disk" + where)
+                                 expectedTree(row.get("left", row.get("plant", [])),
+                                              row.get("profileName", "profile")), "disk" + where)
             finally:
                 scratch.remove()
 

@@ -3,7 +3,7 @@
 import unittest
 
 from harness import (FOLDER_NOT_CREATED, LINE_END, PF_CFG, PLANTED, PROFILE_MISSING, RESTART, USAGE,
-                     VS, X86, X86_CFG, Case, profileText)
+                     VS, X86, X86_CFG, Case, folderFailure, profileText)
 
 PLANTED_X86 = [VS, X86_CFG]
 REMOVED_X86 = [X86]
@@ -52,6 +52,30 @@ class Dispatch(Case):
                 "events": [("err", FOLDER_NOT_CREATED),
                            ("err", lambda s: (profileText(s.profile) + "\\\\AppData\\Local\\"
                                               "VirtualStore").encode() + LINE_END)]},
+        })
+
+    # Windows hands the narrow environment and narrow paths over in the ANSI code page, which spells
+    # a name it cannot hold with look-alikes: Zoë becomes Zoe, another user's folder. Each row is
+    # run under the code page that cannot spell its profile's name.
+    def test_profile_names_outside_the_ansi_code_page(self):
+        decoy = "../Zoe/" + X86_CFG
+        japanese = {"lang": "ja_JP.UTF-8"}
+        western = {"lang": "en_US.UTF-8", "profileName": "プロフ日本"}
+        self.checkTable({
+            "Zoë under code page 932, beside a Zoe": dict(
+                REMOVES, **japanese, profileName="Zoë", plant=PLANTED_X86 + [decoy],
+                left=REMOVED_X86 + [decoy]),
+            "Zoë, fixture": dict(japanese, profileName="Zoë", args=["/C"], plant=EMPTY_STORE,
+                                 left=PLANTED_X86, events=[("out", PLANTED)]),
+            "Japanese name under code page 1252": dict(REMOVES, **western),
+            "Japanese name, fixture": dict(western, args=["/C"], plant=EMPTY_STORE,
+                                           left=PLANTED_X86, events=[("out", PLANTED)]),
+            "Japanese name printed in code page 932": dict(
+                japanese, profileName="プロフ日本", args=["/C"], plant=["AppData/"], status=1,
+                events=folderFailure(VS, "cp932")),
+            "Japanese name printed in code page 1252": dict(
+                western, args=["/C"], plant=["AppData/"], status=1,
+                events=folderFailure(VS, "cp1252")),
         })
 
 

@@ -1,27 +1,29 @@
 """Failed operations: what each stream shows, in which order, the exit status, and that nothing
-done before the failure is undone. Refusals run as an unprivileged user (Linux build only)."""
+done before the failure is undone. Refusals run as an unprivileged user."""
 
 import unittest
 
-from harness import (ABNORMAL, FILE_NOT_CREATED, PF, PF_CFG, RESTART, VS, WINDOWS, X86, X86_BDE,
-                     X86_CFG, Case, folderFailure, refusedRemoval)
+from harness import (ABNORMAL, FILE_NOT_CREATED, PF, PF_CFG, RESTART, VS, WINDOWS,
+                     WINE_DELETES_AT_CLOSE, X86, X86_BDE, X86_CFG, Case, folderFailure,
+                     refusedRemoval)
 
 NOBODY = {"user": "nobody"}
+REFUSED = dict(NOBODY, notUnderWine=WINE_DELETES_AT_CLOSE)
 
 
 class Failures(Case):
     def test_removal_failures(self):
         self.checkTable({
             "deletion of the copy refused": dict(
-                NOBODY, plant=[X86_CFG], events=[refusedRemoval(X86_CFG)], status=1),
+                REFUSED, plant=[X86_CFG], events=[refusedRemoval(X86_CFG)], status=1),
             "refused in the first pass, second pass goes on": dict(
-                NOBODY, plant=[X86_CFG, PF_CFG], grant={PF: "nobody"}, left=[X86_CFG, PF],
+                REFUSED, plant=[X86_CFG, PF_CFG], grant={PF: "nobody"}, left=[X86_CFG, PF],
                 events=[refusedRemoval(X86_CFG), ("out", RESTART)], status=1),
             "both deletions refused": dict(
-                NOBODY, plant=[X86_CFG, PF_CFG], events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)],
+                REFUSED, plant=[X86_CFG, PF_CFG], events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)],
                 status=1),
             "emptied folder cannot be removed": dict(
-                NOBODY, plant=[X86_CFG], grant={X86_BDE: "nobody"}, left=[X86_BDE],
+                REFUSED, plant=[X86_CFG], grant={X86_BDE: "nobody"}, left=[X86_BDE],
                 events=[refusedRemoval(X86_BDE), ("out", RESTART)]),
             "existence query fails in the first pass": dict(
                 NOBODY, plant=[X86_CFG, PF_CFG], grant={X86: 0o700, PF: "nobody"},

@@ -31,7 +31,7 @@ class Fixture(Case):
                                                   events=folderFailure(VS)),
             "no profile folder": dict(fails, events=folderFailure(VS)),
             "program-files name taken by a dangling link": dict(
-                fails, posix=True, plant=[VS + "Program Files (x86)->nowhere/x"],
+                fails, plant=[VS + "Program Files (x86)->nowhere/x"],
                 events=folderFailure(X86)),
             "BDE is a file": dict(fails, plant=[X86 + "Common Files/Borland Shared/BDE"],
                                   events=[("err", FILE_NOT_CREATED)]),

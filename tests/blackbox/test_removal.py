@@ -2,7 +2,8 @@
 
 import unittest
 
-from harness import CHAIN, PF, PF_CFG, RESTART, VS, X86, X86_BDE, X86_CFG, Case, linkedAway
+from harness import (CHAIN, PF, PF_CFG, RESTART, VS, WINE_DELETES_LINK_TARGETS, X86, X86_BDE,
+                     X86_CFG, Case, linkedAway)
 
 X86_SHARED = X86 + "Common Files/Borland Shared/"
 X86_COMMON = X86 + "Common Files/"
@@ -41,10 +42,9 @@ class Removal(Case):
         })
 
     # Nothing is removed through a link, nor the link itself: the copy stays visible (status 1) and
-    # whatever lies outside keeps its bytes. Wine would delete a link's target with the link, so
-    # these run on Linux only.
+    # whatever lies outside keeps its bytes.
     def test_links_are_not_gone_through(self):
-        stays = {"posix": True, "status": 1}
+        stays = {"notUnderWine": WINE_DELETES_LINK_TARGETS, "status": 1}
         second = dict(stays, events=[("out", RESTART)])
         table = {
             "copy is a link to a precious file": dict(

@@ -2,18 +2,19 @@
 // Wine puts its own USERPROFILE into every process it starts from outside, so the variable reaches
 // the command under test only from inside. Usage: launch NAME VALUE PROGRAM [ARGUMENT...], where
 // NAME is the spelling of the variable, or "-" to leave it out. Exits with the program's status.
+// Everything goes through the wide API, so that a value outside the ANSI code page arrives whole.
 #include <windows.h>
 
-#include <cctype>
-#include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <string>
 
 namespace {
 
-bool namesUserProfile(const char* entry) {
-  const char name[] = "USERPROFILE=";
-  for (const char* wanted = name; *wanted != '\0'; ++wanted, ++entry) {
-    if (std::toupper(static_cast<unsigned char>(*entry)) != *wanted) {
+bool namesUserProfile(const wchar_t* entry) {
+  const wchar_t name[] = L"USERPROFILE=";
+  for (const wchar_t* wanted = name; *wanted != L'\0'; ++wanted, ++entry) {
+    if (std::towupper(*entry) != *wanted) {
       return false;
     }
   }
@@ -21,63 +22,63 @@ bool namesUserProfile(const char* entry) {
 }
 
 // `argument` quoted so that the C runtime of the started program splits it back out unchanged.
-std::string quoted(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+std::wstring quoted(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
     return argument;
   }
-  std::string result = "\"";
+  std::wstring result = L"\"";
   std::size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
       ++backslashes;
-    } else if (c == '"') {
-      result.append(backslashes * 2 + 1, '\\');
+    } else if (c == L'"') {
+      result.append(backslashes * 2 + 1, L'\\');
       backslashes = 0;
     } else {
-      result.append(backslashes, '\\');
+      result.append(backslashes, L'\\');
       backslashes = 0;
     }
-    if (c != '\\') {
+    if (c != L'\\') {
       result += c;
     }
   }
-  result.append(backslashes * 2, '\\');
-  return result + "\"";
+  result.append(backslashes * 2, L'\\');
+  return result + L"\"";
 }
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int wmain(int argc, wchar_t* argv[]) {
   if (argc < 4) {
     return 125;
   }
-  std::string environment;
-  char* inherited = GetEnvironmentStringsA();
-  for (char* entry = inherited; *entry != '\0'; entry += std::strlen(entry) + 1) {
+  std::wstring environment;
+  wchar_t* inherited = GetEnvironmentStringsW();
+  for (wchar_t* entry = inherited; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
     if (!namesUserProfile(entry)) {
-      environment.append(entry).push_back('\0');
+      environment.append(entry).push_back(L'\0');
     }
   }
-  FreeEnvironmentStringsA(inherited);
-  if (std::strcmp(argv[1], "-") != 0) {
-    environment.append(argv[1]).append("=").append(argv[2]).push_back('\0');
+  FreeEnvironmentStringsW(inherited);
+  if (std::wcscmp(argv[1], L"-") != 0) {
+    environment.append(argv[1]).append(L"=").append(argv[2]).push_back(L'\0');
   }
-  environment.push_back('\0');
+  environment.push_back(L'\0');
 
-  std::string commandLine = quoted(argv[3]);
+  std::wstring commandLine = quoted(argv[3]);
   for (int i = 4; i < argc; ++i) {
-    commandLine += " " + quoted(argv[i]);
+    commandLine += L" " + quoted(argv[i]);
   }
 
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, &environment[0], nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                      &environment[0], nullptr, &startup, &process)) {
     return 126;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
