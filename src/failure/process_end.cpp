@@ -11,6 +11,7 @@ namespace {
 
 const char kAbnormalTermination[] = "\r\nAbnormal program termination\r\n";
 const int kAbnormalStatus = 3;
+const std::size_t kStreamBufferSize = 4096;
 
 [[noreturn]] void endAbnormally() {
   std::fflush(nullptr);
@@ -22,8 +23,11 @@ const int kAbnormalStatus = 3;
 }  // namespace
 
 void prepareProcessEnd() {
-  // Standard error goes out as written; reportFailureLine flushes standard output before it.
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  // Both streams go out a whole line at a time: every line end flushes its stream, and
+  // reportFailureLine flushes standard output before it writes. Buffered, a line is one write; the
+  // C runtime on Windows would otherwise write a console or NUL byte by byte.
+  std::setvbuf(stdout, nullptr, _IOFBF, kStreamBufferSize);
+  std::setvbuf(stderr, nullptr, _IOFBF, kStreamBufferSize);
   std::set_terminate(endAbnormally);
 }
 

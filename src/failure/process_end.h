@@ -5,9 +5,10 @@
 
 namespace cfgsweep {
 
-// Makes standard error unbuffered and arranges that an exception which leaves main ends the
-// process at once: all buffered output flushed, CR LF "Abnormal program termination" CR LF written
-// straight to the standard-error handle, status 3, no exit-time clean-up. Call first thing in main.
+// Gives both standard streams a buffer that whole lines fit in, and arranges that an exception
+// which leaves main ends the process at once: all buffered output flushed, CR LF "Abnormal program
+// termination" CR LF written straight to the standard-error handle, status 3, no exit-time
+// clean-up. Call first thing in main.
 void prepareProcessEnd();
 
 }  // namespace cfgsweep
