@@ -227,11 +227,12 @@ def installedExe():
 
 
 def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None,
-        racing=False, lang=None):
+        racing=False, lang=None, program=None, keys=None):
     """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
     `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
     pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim; `lang`
-    is the Unix locale, from which Wine takes its ANSI code page."""
+    is the Unix locale, from which Wine takes its ANSI code page. Under Wine, `program` (a Windows
+    path) runs in the command's place. `keys` are bytes fed on standard input."""
     if WINDOWS:
         if racing:
             raise unittest.SkipTest("the races are staged by preloading into a Linux process")
@@ -239,7 +240,7 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
                if k.upper() != "USERPROFILE" and not k.startswith("LC_")}
         env["LANG"] = lang or "C.UTF-8"
         command = [RUNNER, LAUNCHER, name if profile is not None else "-", profile or "",
-                   profileText(installedExe())] + list(args)
+                   program or profileText(installedExe())] + list(args)
         if user == "nobody":
             # Wine refuses a prefix that another user owns: this user has one of its own.
             env["WINEPREFIX"] = env["HOME"] = os.environ["CFGSWEEP_NOBODY_WINEPREFIX"]
@@ -261,7 +262,7 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
             command,
             env=env,
             cwd=cwd,
-            stdin=subprocess.DEVNULL,
+            **({"input": keys} if keys is not None else {"stdin": subprocess.DEVNULL}),
             stdout=stdout,
             stderr=subprocess.STDOUT if merged else subprocess.PIPE,
             timeout=60,

@@ -1,23 +1,95 @@
-"""What only the Windows build has to show: an executable that a bare Windows can start."""
+"""What only the Windows build has to show: an executable that a bare Windows starts as a
+well-made console tool, and the script that a double-click runs."""
 
 import os
-import re
-import subprocess
+import shutil
+import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 
-from harness import EXE
+import pefile
 
-# DLLs that every Windows installation has.
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll", "ntdll.dll"}
+from harness import (EXE, FOLDER_NOT_CREATED, USAGE, VS, Case, lines, profileText, run)
+
+VERSION = os.environ.get("CFGSWEEP_VERSION", "")
+SCRIPT = os.environ.get("CFGSWEEP_LAUNCH_SCRIPT", "")
+
+# Windows Vista, 7, 8, 8.1, and 10 and 11.
+SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+
+
+def resource(pe, kind):
+    entry = next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == kind)
+    data = entry.directory.entries[0].directory.entries[0].data.struct
+    return pe.get_data(data.OffsetToData, data.Size)
 
 
 class WindowsBuild(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(EXE)
+
     def test_imports_only_system_dlls(self):
-        dump = subprocess.run([os.environ["CFGSWEEP_OBJDUMP"], "-p", EXE], capture_output=True,
-                              text=True, check=True).stdout
-        imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+        imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertIn("kernel32.dll", imported)
-        self.assertLessEqual(imported, SYSTEM_DLLS)
+        self.assertLessEqual(imported, {"kernel32.dll", "msvcrt.dll", "advapi32.dll"})
+
+    def test_is_stripped(self):
+        header = self.pe.FILE_HEADER
+        self.assertEqual((header.PointerToSymbolTable, header.NumberOfSymbols), (0, 0))
+        self.assertFalse([s.Name for s in self.pe.sections if s.Name.startswith(b"/")])
+
+    def test_manifest(self):
+        root = ElementTree.fromstring(resource(self.pe, pefile.RESOURCE_TYPE["RT_MANIFEST"]))
+        level = next(root.iter("{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel"))
+        self.assertEqual(level.attrib, {"level": "asInvoker", "uiAccess": "false"})
+        self.assertEqual({e.get("Id") for e in root.iter(
+            "{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}, SUPPORTED_OS)
+        aware = next(root.iter("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}longPathAware"))
+        self.assertEqual(aware.text, "true")
+
+    def test_version(self):
+        tables = {table.LangID: {k.decode(): v.decode() for k, v in table.entries.items()}
+                  for info in self.pe.FileInfo for entry in info
+                  for table in getattr(entry, "StringTable", [])}
+        strings = tables[b"041104B0"]
+        description = strings.pop("FileDescription")
+        self.assertEqual(strings, {"FileVersion": VERSION, "ProductVersion": VERSION,
+                                   "ProductName": "cfgsweep", "InternalName": "cfgsweep",
+                                   "OriginalFilename": "cfgsweep.exe"})
+        self.assertIn("idapi32.cfg", description)
+        self.assertIn("TALVO の起動停止を修正", description)
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        parts = [int(p) for p in VERSION.split(".")]
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS),
+                         ((parts[0] << 16) | parts[1], parts[2] << 16))
+
+
+class LaunchScript(Case):
+    """run-cfgsweep.cmd under Wine's cmd, beside the executable as the ZIP has them, with a key fed
+    for its pause: the command's own bytes first, then the script's word on the status, which is
+    also its own exit status."""
+
+    def test_passes_output_and_status_through(self):
+        folder = tempfile.mkdtemp(prefix="cfgsweep-zip-")
+        self.addCleanup(shutil.rmtree, folder)
+        for source in (EXE, SCRIPT):
+            shutil.copy(source, folder)
+        script = profileText(os.path.join(folder, os.path.basename(SCRIPT)))
+        japanese = lambda text: text.encode("cp932")
+        for name, args, plant, status, out in (
+                ("help", ["/?"], True, 0, USAGE),
+                ("failed fixture", ["/C"], False, 1, FOLDER_NOT_CREATED)):
+            with self.subTest(name), tempfile.TemporaryDirectory() as top:
+                if plant:
+                    os.makedirs(os.path.join(top, VS))
+                result = run(["/c", script] + args, profileText(top), lang="ja_JP.UTF-8",
+                             program="C:\\windows\\system32\\cmd.exe", keys=b"\r\n", merged=True)
+                self.assertEqual(result.status, status)
+                self.assertTrue(result.out.startswith(out), result.out)
+                self.assertIn(japanese("終了コードは %d です。" % status), result.out)
 
 
 if __name__ == "__main__":
