@@ -9,7 +9,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-from harness import (EXE, FOLDER_NOT_CREATED, USAGE, VS, Case, lines, profileText, run)
+from harness import EXE, FOLDER_NOT_CREATED, USAGE, VS, Case, profileText, run, sjis
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
 SCRIPT = os.environ.get("CFGSWEEP_LAUNCH_SCRIPT", "")
@@ -78,7 +78,6 @@ class LaunchScript(Case):
         for source in (EXE, SCRIPT):
             shutil.copy(source, folder)
         script = profileText(os.path.join(folder, os.path.basename(SCRIPT)))
-        japanese = lambda text: text.encode("cp932")
         for name, args, plant, status, out in (
                 ("help", ["/?"], True, 0, USAGE),
                 ("failed fixture", ["/C"], False, 1, FOLDER_NOT_CREATED)):
@@ -89,7 +88,7 @@ class LaunchScript(Case):
                              program="C:\\windows\\system32\\cmd.exe", keys=b"\r\n", merged=True)
                 self.assertEqual(result.status, status)
                 self.assertTrue(result.out.startswith(out), result.out)
-                self.assertIn(japanese("終了コードは %d です。" % status), result.out)
+                self.assertIn(sjis("終了コードは %d です。" % status), result.out)
 
 
 if __name__ == "__main__":
