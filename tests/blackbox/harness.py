@@ -65,6 +65,10 @@ ABNORMAL = b"\r\nAbnormal program termination\r\n"
 
 # Why Wine cannot show a row.
 WINE_DELETES_LINK_TARGETS = "Wine 8 deletes a symbolic link's target when a program deletes the link"
+WINE_OPENS_NO_UNREADABLE_FOLDER = (
+    "Wine opens no handle on a folder that its Unix user cannot read, whatever access is asked, so "
+    "the file inside cannot be deleted through the held folder; Windows grants a traverse-only "
+    "handle there")
 WINE_DELETES_AT_CLOSE = ("Wine deletes at the last handle's close, in its server, and reports a "
                          "deletion that the file system refuses as done")
 
@@ -208,7 +212,44 @@ def expectedTree(entries, name="profile"):
         scratch.remove()
 
 
-Result = collections.namedtuple("Result", "status out err")
+def outside(tree):
+    """The entries of a snapshot that lie outside the profile folder."""
+    return [entry for entry in tree if not entry[1].startswith("profile")]
+
+
+def swappedMidRun(args, planted):
+    """Rows for `args` over a profile planted with `planted`: at each file-system call of the run in
+    turn, one level from AppData down to idapi32.cfg is renamed aside and a link to a copy of it
+    outside the profile put in its place. Whatever the command then does, the copy outside stays
+    as it was."""
+    calls = fileSystemCalls(args, planted)
+    names = X86_CFG.split("/")
+    rows = {}
+    for depth in range(1, len(names) + 1):
+        level = "/".join(names[:depth])
+        copy = "../outside/" + names[depth - 1]
+        mirror = [copy + entry[len(level):] for entry in planted
+                  if entry == level or entry.startswith(level + "/")]
+        mirror.append(copy + ("=precious" if level == X86_CFG else "/"))
+        for turn in range(1, calls + 1):
+            rows["%s swapped at call %d" % (level, turn)] = {
+                "args": args, "plant": planted + mirror, "outsideOnly": True, "staged": ["swap"],
+                "racing": lambda s, turn=turn, level=level, copy=copy: {"CFGSWEEP_SWAP": "%d|%s|%s" % (
+                    turn, s.path(level), os.path.normpath(os.path.join(s.profile, copy)))}}
+    return rows
+
+
+def fileSystemCalls(args, planted):
+    """How many file-system calls the shim sees the command make for `args` over `planted`."""
+    scratch = Scratch()
+    try:
+        plant(scratch, planted)
+        return run(args, scratch.profile, racing={"CFGSWEEP_SWAP": "0|-|-"}).calls
+    finally:
+        scratch.remove()
+
+
+Result = collections.namedtuple("Result", "status out err calls staged")
 
 
 _installed = None
@@ -230,9 +271,11 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
         racing=False, lang=None, program=None, keys=None):
     """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
     `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
-    pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim; `lang`
-    is the Unix locale, from which Wine takes its ANSI code page. Under Wine, `program` (a Windows
-    path) runs in the command's place. `keys` are bytes fed on standard input."""
+    pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim, True
+    for its default races or a dict of its settings; `lang` is the Unix locale, from which Wine
+    takes its ANSI code page. Under Wine, `program` (a Windows path) runs in the command's place.
+    `keys` are bytes fed on standard input. The result counts the file-system calls that the shim
+    saw and lists the races it staged."""
     if WINDOWS:
         if racing:
             raise unittest.SkipTest("the races are staged by preloading into a Linux process")
@@ -249,7 +292,9 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
         # A sanitizer build reports through these.
         env.update({k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")})
         if racing:
-            env["LD_PRELOAD"] = RACE_SHIM
+            raceLog = tempfile.NamedTemporaryFile(prefix="cfgsweep-race-")
+            env.update(racing if isinstance(racing, dict) else {})
+            env.update(LD_PRELOAD=RACE_SHIM, CFGSWEEP_RACE_LOG=raceLog.name)
         if profile is not None:
             env[name] = profile
         command = [installedExe()] + list(args)
@@ -270,7 +315,9 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
     finally:
         if stdoutFile:
             stdout.close()
-    return Result(completed.returncode, completed.stdout or b"", completed.stderr or b"")
+    logged = raceLog.read().decode().split() if racing else []
+    return Result(completed.returncode, completed.stdout or b"", completed.stderr or b"",
+                  logged.count("call"), [line for line in logged if line != "call"])
 
 
 class Case(unittest.TestCase):
@@ -283,17 +330,21 @@ class Case(unittest.TestCase):
         """`row` keys: args, plant (entries), grant (see grant()), inodes (see Scratch), notUnderWine
         (why Wine cannot show the row), user, profile (a function of the
         scratch giving the USERPROFILE value, or None for none), profileName (the profile folder's),
-        name, cwd, racing and lang (see run()), events
+        name, cwd, racing (or a function of the scratch giving it) and lang (see run()), events
         (list of ("out"|"err", bytes or Pattern)), status, left (entries around the profile, as
-        for plant; default: as planted)."""
+        for plant; default: as planted), staged (the races that the shim must have staged), and
+        outsideOnly: whatever the run printed, it ends with status 0 or 1 and leaves what lies
+        outside the profile as planted."""
         if WINDOWS and row.get("notUnderWine"):
             self.skipTest(row["notUnderWine"])
-        for merged in (False, True):
+        outsideOnly = row.get("outsideOnly", False)
+        for merged in (False,) if outsideOnly else (False, True):
             scratch = Scratch(row.get("inodes"), row.get("profileName", "profile"))
             try:
                 plant(scratch, row.get("plant", []))
                 grant(scratch, row.get("grant", {}))
                 profile = row.get("profile", lambda s: profileText(s.profile))
+                racing = row.get("racing", False)
                 result = run(
                     row.get("args", []),
                     profile(scratch) if profile else None,
@@ -301,12 +352,19 @@ class Case(unittest.TestCase):
                     user=row.get("user"),
                     cwd=row["cwd"](scratch) if "cwd" in row else None,
                     merged=merged,
-                    racing=row.get("racing", False),
+                    racing=racing(scratch) if callable(racing) else racing,
                     lang=row.get("lang"),
                 )
                 events = [(stream, piece(scratch) if callable(piece) else piece)
                           for stream, piece in row.get("events", [])]
                 where = " (merged)" if merged else ""
+                if "staged" in row:
+                    self.assertEqual(sorted(result.staged), sorted(row["staged"]), "races staged")
+                if outsideOnly:
+                    self.assertIn(result.status, (0, 1), result)
+                    self.assertEqual(outside(snapshot(scratch.top)),
+                                     outside(expectedTree(row.get("plant", []))), "outside")
+                    continue
                 if merged:
                     self.assertOutput(result.out, [p for _, p in events], "both streams" + where)
                 else:

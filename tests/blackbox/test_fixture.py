@@ -5,7 +5,7 @@ import tempfile
 import unittest
 
 from harness import (FILE_NOT_CREATED, PLANTED, VS, X86, X86_BDE, X86_CFG, Case, folderFailure,
-                     linkedAway, profileText, run)
+                     linkedAway, profileText, run, swappedMidRun)
 
 PLANT = {"args": ["/C"], "events": [("out", PLANTED)]}
 
@@ -45,12 +45,17 @@ class Fixture(Case):
                 PLANT, plant=linkedAway(X86_CFG, ["precious=bytes"], "precious")),
             "copy is a dangling link": dict(PLANT, plant=linkedAway(X86_CFG, to="nothing")),
             "copy appears just before it is created": dict(
-                PLANT, racing=True, plant=[X86_BDE], left=[X86_CFG + "=precious"]),
+                PLANT, racing=True, staged=["appear"], plant=[X86_BDE],
+                left=[X86_CFG + "=precious"]),
         }
-        for folder in (VS, X86, X86 + "Common Files/", X86 + "Common Files/Borland Shared/", X86_BDE):
+        for folder in ("AppData/", "AppData/Local/", VS, X86, X86 + "Common Files/", X86 + "Common Files/Borland Shared/", X86_BDE):
             table["%s is a link" % folder] = dict(
                 PLANT, plant=linkedAway(folder, ["keep"]), status=1, events=folderFailure(folder))
         self.checkTable(table)
+
+    # A hostile user swaps a level for a link while the command runs, at every step in turn.
+    def test_links_swapped_in_mid_run(self):
+        self.checkTable(swappedMidRun(["/C"], ["AppData/Local/"]))
 
     def test_confirmation_reaches_a_file_whole(self):
         with tempfile.TemporaryDirectory() as top:

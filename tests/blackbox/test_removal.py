@@ -3,7 +3,7 @@
 import unittest
 
 from harness import (CHAIN, PF, PF_CFG, RESTART, VS, WINE_DELETES_LINK_TARGETS, X86, X86_BDE,
-                     X86_CFG, Case, linkedAway)
+                     X86_CFG, Case, linkedAway, swappedMidRun)
 
 X86_SHARED = X86 + "Common Files/Borland Shared/"
 X86_COMMON = X86 + "Common Files/"
@@ -52,18 +52,26 @@ class Removal(Case):
                 left=linkedAway(X86_CFG, ["precious=bytes"], "precious") + [PF]),
             "copy is a dangling link": dict(stays, plant=linkedAway(X86_CFG, to="nothing"), status=0),
             "copy below a linked BDE, and a real one below Program Files": dict(
-                second, plant=linkedAway(X86_BDE, ["idapi32.cfg"]) + [PF_CFG],
+                second, notUnderWine=None, plant=linkedAway(X86_BDE, ["idapi32.cfg"]) + [PF_CFG],
                 left=linkedAway(X86_BDE, ["idapi32.cfg"]) + [PF]),
         }
-        for folder in (VS, X86, X86 + "Common Files/", X86 + "Common Files/Borland Shared/"):
+        # Wine shows a link to a folder as a reparse point in its folder's listing, so these run
+        # there too; a link to a file it shows as the file itself.
+        for folder in ("AppData/", "AppData/Local/", VS, X86, X86 + "Common Files/",
+                       X86 + "Common Files/Borland Shared/"):
             table["%s is a link" % folder] = dict(
-                stays, plant=linkedAway(folder, [X86_CFG[len(folder):]]))
+                status=1, plant=linkedAway(folder, [X86_CFG[len(folder):]]))
         self.checkTable(table)
+
+    # A hostile user swaps a level for a link while the command runs, at every step in turn.
+    def test_links_swapped_in_mid_run(self):
+        self.checkTable(swappedMidRun([], [X86_CFG, PF_CFG]))
 
     def test_folder_removed_by_another_run_meanwhile(self):
         self.checkTable({
             "BDE vanishes before it is listed": {
-                "racing": True, "plant": [X86_CFG, PF_CFG], "left": [X86, PF],
+                "racing": True, "staged": ["vanish", "vanish"], "plant": [X86_CFG, PF_CFG],
+                "left": [X86, PF],
                 "events": [("out", RESTART), ("out", RESTART)]},
         })
 
