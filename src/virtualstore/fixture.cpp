@@ -4,7 +4,6 @@
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
-#include <boost/filesystem/operations.hpp>
 
 #include "failure/report.h"
 #include "virtualstore/native.h"
@@ -29,9 +28,9 @@ void reportFolderNotCreated(const std::string& folder) {
   reportFailureLine(consolePathText(folder).c_str());
 }
 
-void createFolder(const std::string& folder) {
+void createFolderReported(const std::string& folder) {
   try {
-    fs::create_directory(toFileSystemPath(folder));
+    createFolder(folder);
   } catch (const fs::filesystem_error&) {
     reportFolderNotCreated(folder);
     throw;
@@ -49,21 +48,21 @@ void createEmptyFile(const std::string& file) {
 }  // namespace
 
 void plantDummy(std::string base, TargetComponents rest) {
-  const fs::file_status found = fs::symlink_status(toFileSystemPath(base));
+  const FoundEntry found = findEntry(base);
+  if (found.kind == EntryKind::link && (!rest.empty() || found.path != base)) {
+    // Creating below a link would create wherever it leads, outside the VirtualStore.
+    reportFolderNotCreated(found.path);
+    throw std::runtime_error("link in place of a folder");
+  }
   if (rest.empty()) {
     // A link in the file's place, even one that leads nowhere, counts as present.
-    if (!fs::exists(found)) {
+    if (found.kind == EntryKind::absent) {
       createEmptyFile(base);
     }
     return;
   }
-  if (isLink(found)) {
-    // Creating below a link would create wherever it leads, outside the VirtualStore.
-    reportFolderNotCreated(base);
-    throw std::runtime_error("link in place of a folder");
-  }
-  if (!fs::exists(found)) {
-    createFolder(base);
+  if (found.kind == EntryKind::absent) {
+    createFolderReported(base);
   }
   const std::string next = rest.front();
   rest.pop_front();

@@ -10,8 +10,9 @@ namespace cfgsweep {
 
 // Creates the folder `base` if nothing is there, then each folder named by `rest` below it but the
 // last, and the last as an empty file; anything already present, a link too, is left untouched.
-// A link in a folder's place is not entered. Reports a failed creation, or such a link, on standard
-// error and raises: filesystem_error or runtime_error for a folder, runtime_error for the file.
+// A link in a folder's place, from AppData down, is not entered. Reports a failed creation, or such
+// a link, on standard error and raises: filesystem_error or runtime_error for a folder,
+// runtime_error for the file.
 void plantDummy(std::string base, TargetComponents rest);
 
 }  // namespace cfgsweep

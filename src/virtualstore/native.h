@@ -1,12 +1,17 @@
 // The seam between composed path texts, the process environment and the platform beneath them.
 // Composed texts are narrow and backslash-separated: the system's bytes elsewhere, UTF-8 on
 // Windows, where they are converted only here, on the way in and on the way out.
+//
+// Below the profile folder everything belongs to its user, who may not be the one running the
+// command. So the profile folder is the one path taken as given: every entry below it, from
+// AppData down, is opened by its one name relative to a handle held on the folder above, without
+// following a link, and every query, removal and creation acts through those handles. Whatever is
+// swapped meanwhile, nothing is removed or created outside the tree that the handles hold.
 #ifndef CFGSWEEP_VIRTUALSTORE_NATIVE_H_
 #define CFGSWEEP_VIRTUALSTORE_NATIVE_H_
 
 #include <string>
 
-#include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
 namespace cfgsweep {
@@ -17,23 +22,56 @@ namespace fs = boost::filesystem;
 // a null pointer. On Windows they are read from the wide environment and held as UTF-8.
 const char* const* processEnvironment();
 
+// Asks the system, where it offers this, not to follow any junction or link that a user without
+// administrator rights made. Whether it could is not reported.
+void distrustUsersLinks();
+
 // A file-system path made from the backslash-separated composed `text`, for one call into the file
 // system: on Windows the UTF-8 text in UTF-16, so that every name arrives as it is spelled;
 // elsewhere with every backslash turned into a slash.
 fs::path toFileSystemPath(const std::string& text);
 
 // The composed `text` as it is printed: in the system's ANSI code page on Windows, where a
-// character that the code page cannot spell may be lost; unchanged elsewhere.
+// character that the code page cannot spell becomes the system's default character; unchanged
+// elsewhere.
 std::string consolePathText(const std::string& text);
 
-// Whether `status`, as symlink_status gives it, is something not to be gone through: a symbolic
-// link, or on Windows a junction or any other reparse point.
-bool isLink(const fs::file_status& status);
+enum class EntryKind { absent, folder, file, link };
+
+// What a walk from the profile folder down to a composed text found. `kind` is link when a
+// symbolic link, junction or other reparse point lies at the text or on the way to it, and `path`
+// then names that link; otherwise `path` is the text itself.
+struct FoundEntry {
+  EntryKind kind;
+  std::string path;
+};
+
+// What lies at the composed `text`, which lies below virtualStoreRoot or is it, reached from the
+// profile folder through held handles. Raises filesystem_error, labelled `label`, when an entry
+// cannot be opened or read for a reason other than its absence.
+FoundEntry findEntry(const std::string& text,
+                     const char* label = "boost::filesystem::symlink_status");
+
+// Whether the folder at `text`, reached as findEntry reaches it, holds nothing. True when it is
+// gone, as when another run removed it first; false when a link stands in its place. Raises
+// filesystem_error ("boost::filesystem::is_empty") when it cannot be opened or listed.
+bool isEmptyOrGone(const std::string& text);
+
+// Removes the file or empty folder at `text`, reached as findEntry reaches it. Returns false,
+// having removed nothing, when a link stands at or above it; true when it is removed or was not
+// there. Raises filesystem_error ("boost::filesystem::remove") when the system refuses.
+bool removeEntry(const std::string& text);
+
+// Creates the folder at `text`, whose parent must be a folder reached as findEntry reaches it;
+// something already at `text` is left as it is. Raises filesystem_error
+// ("boost::filesystem::create_directory") when the folder cannot be created.
+void createFolder(const std::string& text);
 
 enum class NewFile { created, alreadyThere, failed };
 
-// Creates an empty file at the composed `text` in one step, only if nothing is there, not even a
-// link that leads nowhere. Returns created, alreadyThere when something was, failed otherwise.
+// Creates an empty file at `text` in one step, only if nothing is there, not even a link that
+// leads nowhere; its parent is reached as findEntry reaches it. Returns created, alreadyThere when
+// something was, failed otherwise.
 NewFile createNewEmptyFile(const std::string& text);
 
 }  // namespace cfgsweep

@@ -11,9 +11,10 @@ namespace cfgsweep {
 bool targetExists(TargetComponents target);
 
 // Removes the object that `target` names, then each folder above it that is left empty, up to but
-// not including the first component. Removes nothing at or below a link on the way from the root.
-// Stops silently at a folder with contents; a refused removal is reported on standard error and
-// ends the walk. Raises filesystem_error when a query fails other than for absence.
+// not including the first component, each reached through folders held from the profile folder
+// down. Removes nothing at or below a link on the way from AppData, nor the link. Stops silently at
+// a folder with contents; a refused removal is reported on standard error and ends the walk.
+// Raises filesystem_error when a query fails other than for absence.
 void pruneTarget(TargetComponents target);
 
 }  // namespace cfgsweep

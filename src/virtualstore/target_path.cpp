@@ -9,6 +9,8 @@ namespace cfgsweep {
 
 namespace {
 
+const char kVirtualStoreSuffix[] = "\\AppData\\Local\\VirtualStore";
+
 bool sameLetterBlind(char a, char b) {
   return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
 }
@@ -49,7 +51,21 @@ std::optional<std::string> findEnvironmentValue(const char* const* entries,
 }
 
 std::string virtualStoreRootOf(const std::string& userProfile) {
-  return userProfile + "\\AppData\\Local\\VirtualStore";
+  return userProfile + kVirtualStoreSuffix;
+}
+
+std::string userProfileOf(const std::string& root) {
+  return root.substr(0, root.size() - (sizeof kVirtualStoreSuffix - 1));
+}
+
+TargetComponents namesBelow(const std::string& folder, const std::string& text) {
+  TargetComponents names;
+  std::size_t start = folder.size() + 1;
+  for (std::size_t end; (end = text.find('\\', start)) != std::string::npos; start = end + 1) {
+    names.push_back(text.substr(start, end - start));
+  }
+  names.push_back(text.substr(start));
+  return names;
 }
 
 TargetComponents makeTargetComponents(const std::string& programFiles) {

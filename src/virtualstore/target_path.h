@@ -25,6 +25,13 @@ std::optional<std::string> findEnvironmentValue(const char* const* entries,
 // The VirtualStore root below the profile folder `userProfile`, taken as it stands.
 std::string virtualStoreRootOf(const std::string& userProfile);
 
+// The profile folder below which the VirtualStore root `root` was built: `root` less its suffix.
+std::string userProfileOf(const std::string& root);
+
+// The components of the composed `text` that follow `folder` and one backslash; `text` must
+// begin so.
+TargetComponents namesBelow(const std::string& folder, const std::string& text);
+
 // The five components leading to idapi32.cfg below the program-files folder `programFiles`.
 TargetComponents makeTargetComponents(const std::string& programFiles);
 

@@ -70,6 +70,10 @@ class Dispatch(Case):
             "Japanese name under code page 1252": dict(REMOVES, **western),
             "Japanese name, fixture": dict(western, args=["/C"], plant=EMPTY_STORE,
                                            left=PLANTED_X86, events=[("out", PLANTED)]),
+            # Not as Zoe, the look-alike that names another user's folder.
+            "Zoë printed in code page 932": dict(
+                japanese, profileName="Zoë", args=["/C"], plant=["AppData/"], status=1,
+                events=folderFailure(VS, "cp932")),
             "Japanese name printed in code page 932": dict(
                 japanese, profileName="プロフ日本", args=["/C"], plant=["AppData/"], status=1,
                 events=folderFailure(VS, "cp932")),

@@ -4,8 +4,8 @@ done before the failure is undone. Refusals run as an unprivileged user."""
 import unittest
 
 from harness import (ABNORMAL, FILE_NOT_CREATED, PF, PF_CFG, RESTART, VS, WINDOWS,
-                     WINE_DELETES_AT_CLOSE, X86, X86_BDE, X86_CFG, Case, folderFailure,
-                     refusedRemoval)
+                     WINE_DELETES_AT_CLOSE, WINE_OPENS_NO_UNREADABLE_FOLDER, X86, X86_BDE, X86_CFG,
+                     Case, folderFailure, refusedRemoval)
 
 NOBODY = {"user": "nobody"}
 REFUSED = dict(NOBODY, notUnderWine=WINE_DELETES_AT_CLOSE)
@@ -35,7 +35,7 @@ class Failures(Case):
                 NOBODY, plant=[X86_CFG + "/", PF_CFG], grant={X86_CFG: 0o311, PF: "nobody"},
                 events=[("err", ABNORMAL)], status=3),
             "emptied folder cannot be listed": dict(
-                NOBODY, plant=[X86_CFG, PF_CFG], grant={X86_BDE: 0o733, PF: "nobody"},
+                NOBODY, notUnderWine=WINE_OPENS_NO_UNREADABLE_FOLDER, plant=[X86_CFG, PF_CFG], grant={X86_BDE: 0o733, PF: "nobody"},
                 left=[X86_BDE, PF_CFG], events=[("err", ABNORMAL)], status=3),
         })
 

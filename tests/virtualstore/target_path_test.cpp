@@ -55,6 +55,12 @@ TEST(ComposePathBelow, ConcatenatesWithOneBackslashAndNoNormalisation) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(composePathBelow(virtualStoreRootOf(c.profile), c.components), c.expected);
+    // The walk through held folders takes the profile as given and every name below it one by one.
+    const std::string root = virtualStoreRootOf(c.profile);
+    TargetComponents names = {"AppData", "Local", "VirtualStore"};
+    names.insert(names.end(), c.components.begin(), c.components.end());
+    EXPECT_EQ(userProfileOf(root), c.profile);
+    EXPECT_EQ(namesBelow(c.profile, c.expected), names) << c.expected;
   }
 }
 
