@@ -20,6 +20,16 @@ const std::size_t kStreamBufferSize = 4096;
   endProcessAtOnce(kAbnormalStatus);
 }
 
+struct EarlyProcessEnd {
+  EarlyProcessEnd() {
+    prepareProcessEnd();
+  }
+};
+
+// Built before every static object of default priority, the VirtualStore root among them, so that
+// a failure while they are built ends the process as one in main does.
+__attribute__((init_priority(101))) const EarlyProcessEnd earlyProcessEnd;
+
 }  // namespace
 
 void prepareProcessEnd() {

@@ -8,7 +8,8 @@ namespace cfgsweep {
 // Gives both standard streams a buffer that whole lines fit in, and arranges that an exception
 // which leaves main ends the process at once: all buffered output flushed, CR LF "Abnormal program
 // termination" CR LF written straight to the standard-error handle, status 3, no exit-time
-// clean-up. Call first thing in main.
+// clean-up. Done before static objects of default priority are built; call it from main too,
+// which also links it in.
 void prepareProcessEnd();
 
 }  // namespace cfgsweep

@@ -39,6 +39,15 @@ class Failures(Case):
                 left=[X86_BDE, PF_CFG], events=[("err", ABNORMAL)], status=3),
         })
 
+    # USERPROFILE is read before the command line, so memory that runs out there must end the run
+    # as abnormally as anywhere else.
+    def test_memory_exhausted_before_the_command_runs(self):
+        self.checkTable({
+            "huge USERPROFILE": dict(racing={"CFGSWEEP_MALLOC_LIMIT": "100000"},
+                                     profile=lambda s: "p" * 120000, events=[("err", ABNORMAL)],
+                                     status=3),
+        })
+
     # A symbolic link to itself fails every query below it for a reason other than absence, on
     # Linux and under Wine alike, and needs no unprivileged user.
     def test_queries_that_meet_a_link_loop(self):
