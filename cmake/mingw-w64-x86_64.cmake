@@ -1,4 +1,4 @@
-# Cross-builds the Windows executable with Debian's MinGW-w64 toolchain.
+# Cross-builds the 64-bit Windows executable with Debian's MinGW-w64 toolchain.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -47,6 +47,11 @@ class WindowsBuild(unittest.TestCase):
         self.assertEqual(level.attrib, {"level": "asInvoker", "uiAccess": "false"})
         self.assertEqual({e.get("Id") for e in root.iter(
             "{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}, SUPPORTED_OS)
+        # Wine ignores it, but Windows starts no executable whose manifest names another processor.
+        identity = next(root.iter("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity"))
+        machine = {pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: "x86",
+                   pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: "amd64"}
+        self.assertEqual(identity.get("processorArchitecture"), machine[self.pe.FILE_HEADER.Machine])
         aware = next(root.iter("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}longPathAware"))
         self.assertEqual(aware.text, "true")
 
