@@ -9,7 +9,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-from harness import EXE, FOLDER_NOT_CREATED, USAGE, VS, Case, profileText, run, sjis
+from harness import EXE, FOLDER_NOT_CREATED, PLANTED, USAGE, VS, Case, profileText, run, sjis
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
 SCRIPT = os.environ.get("CFGSWEEP_LAUNCH_SCRIPT", "")
@@ -82,18 +82,32 @@ class LaunchScript(Case):
         self.addCleanup(shutil.rmtree, folder)
         for source in (EXE, SCRIPT):
             shutil.copy(source, folder)
-        script = profileText(os.path.join(folder, os.path.basename(SCRIPT)))
-        for name, args, plant, status, out in (
-                ("help", ["/?"], True, 0, USAGE),
-                ("failed fixture", ["/C"], False, 1, FOLDER_NOT_CREATED)):
+        alone = tempfile.mkdtemp(prefix="cfgsweep-script-alone-")
+        self.addCleanup(shutil.rmtree, alone)
+        shutil.copy(SCRIPT, alone)
+        kept = [VS + "Program Files (x86)/Common Files/Borland Shared/BDE/idapi32.cfg/keep"]
+        for name, where, args, planted, status, out, said in (
+                ("help", folder, ["/?"], [VS], 0, USAGE, "正常に終了しました。"),
+                ("failed fixture", folder, ["/C"], [], 1, FOLDER_NOT_CREATED,
+                 "試験用のダミーファイルを設置できませんでした。"),
+                ("fixture", folder, ["/c"], [VS], 0, PLANTED,
+                 "オプションなしでもう一度実行して削除してください。"),
+                ("copy kept, nothing printed", folder, [], kept, 1, b"",
+                 "コピーがまだ残っています。何も表示されないこともあります。"),
+                ("no cfgsweep.exe beside it", alone, [], [VS], 9009, b"",
+                 "ZIP ファイルを右クリックして「すべて展開」を選び、")):
             with self.subTest(name), tempfile.TemporaryDirectory() as top:
-                if plant:
-                    os.makedirs(os.path.join(top, VS))
+                for entry in planted:
+                    os.makedirs(os.path.join(top, entry))
+                script = profileText(os.path.join(where, os.path.basename(SCRIPT)))
                 result = run(["/c", script] + args, profileText(top), lang="ja_JP.UTF-8",
                              program="C:\\windows\\system32\\cmd.exe", keys=b"\r\n", merged=True)
-                self.assertEqual(result.status, status)
+                # Wine hands a status on to Linux, which keeps only its low byte.
+                self.assertEqual(result.status, status % 256)
                 self.assertTrue(result.out.startswith(out), result.out)
-                self.assertIn(sjis("終了コードは %d です。" % status), result.out)
+                self.assertIn(sjis(said), result.out)
+                if status != 9009:
+                    self.assertIn(sjis("終了コードは %d です。" % status), result.out)
 
 
 if __name__ == "__main__":
