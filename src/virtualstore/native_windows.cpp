@@ -349,16 +349,9 @@ FoundEntry findEntry(const std::string& text, const char* label) {
 
 bool isEmptyOrGone(const std::string& text) {
   const Walk walk = walkTo(text, "boost::filesystem::is_empty");
-  switch (walk.found.kind) {
-    case EntryKind::absent:
-      return true;
-    case EntryKind::link:
-      return false;
-    case EntryKind::file:
-      // No longer a folder: nothing below it to keep, as when it was never one.
-      return true;
-    case EntryKind::folder:
-      break;
+  // Gone, or no longer a folder: nothing below it to keep. A link is not the user's to prune.
+  if (walk.found.kind != EntryKind::folder) {
+    return walk.found.kind != EntryKind::link;
   }
   return listsNothing(walk.entry, walk.entryListable, text);
 }
