@@ -3,8 +3,8 @@ setlocal
 rem cmd reads each line in the console's code page: until chcp 932 below, ASCII only.
 set "CFGSWEEP_CP="
 for /f "tokens=2 delims=:" %%c in ('chcp') do set "CFGSWEEP_CP=%%c"
-set "CFGSWEEP_CP=%CFGSWEEP_CP: =%"
-set "CFGSWEEP_CP=%CFGSWEEP_CP:.=%"
+if defined CFGSWEEP_CP set "CFGSWEEP_CP=%CFGSWEEP_CP: =%"
+if defined CFGSWEEP_CP set "CFGSWEEP_CP=%CFGSWEEP_CP:.=%"
 chcp 932 >nul
 rem ダブルクリックで cfgsweep.exe を実行し、結果を読めるように止まります。
 rem 引数はそのまま cfgsweep.exe に渡し、cfgsweep.exe の終了コードで終了します。

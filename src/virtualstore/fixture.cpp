@@ -50,7 +50,7 @@ void createEmptyFile(const std::string& file) {
 void plantDummy(std::string base, TargetComponents rest) {
   const FoundEntry found = findEntry(base);
   if (found.kind == EntryKind::link && (!rest.empty() || found.path != base)) {
-    // Creating below a link would create wherever it leads, outside the VirtualStore.
+    // Creating below a link would create wherever it leads, outside the profile.
     reportFolderNotCreated(found.path);
     throw std::runtime_error("link in place of a folder");
   }

@@ -257,7 +257,10 @@ _installed = None
 
 def kernelRuns32BitPrograms():
     """Whether this machine starts a 32-bit x86 program: its 32-bit loader, which wine32 brings."""
-    return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True).returncode == 0
+    try:
+        return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True).returncode == 0
+    except OSError:
+        return False
 
 
 def installedExe():
