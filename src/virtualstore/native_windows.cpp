@@ -191,8 +191,9 @@ bool listingDisowns(const Handle& folder, const std::wstring& name, const Handle
     return false;
   }
   const auto* listed = reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(buffer);
+  // A file system that keeps no file IDs, such as FAT, lists 0 for each.
   return (listed->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-         listed->FileId.QuadPart != held.IndexNumber.QuadPart;
+         (listed->FileId.QuadPart != 0 && listed->FileId.QuadPart != held.IndexNumber.QuadPart);
 }
 
 // Walks from the profile folder down to `text`, opening its last entry with `access` besides
