@@ -32,9 +32,14 @@ void distrustUsersLinks();
 fs::path toFileSystemPath(const std::string& text);
 
 // The composed `text` as it is printed: in the system's ANSI code page on Windows, where a
-// character that the code page cannot spell becomes the system's default character; unchanged
-// elsewhere.
+// character that the code page cannot spell becomes "?", never a look-alike; unchanged elsewhere.
 std::string consolePathText(const std::string& text);
+
+// Whether anything is at the composed `text`, asked by path as any program asks, links followed:
+// the copy counts as there for as long as it can be seen at its path, behind a link too. A name
+// whose deletion is pending counts as gone. Raises filesystem_error
+// ("boost::filesystem::exists") when the query fails for another reason than absence.
+bool visibleAtPath(const std::string& text);
 
 enum class EntryKind { absent, folder, file, link };
 

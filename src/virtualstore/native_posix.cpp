@@ -11,6 +11,7 @@
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
+#include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "virtualstore/native.h"
@@ -169,6 +170,10 @@ std::string consolePathText(const std::string& text) {
 
 FoundEntry findEntry(const std::string& text, const char* label) {
   return walkTo(text, label).found;
+}
+
+bool visibleAtPath(const std::string& text) {
+  return fs::exists(toFileSystemPath(text));
 }
 
 bool isEmptyOrGone(const std::string& text) {

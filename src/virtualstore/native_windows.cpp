@@ -1,15 +1,15 @@
-// The platform seam on Windows: UTF-16 names, and the walk through held folders with NtCreateFile
-// relative to a handle, FILE_OPEN_REPARSE_POINT and deletion through the handle itself.
+// The platform seam on Windows, its walk: held folders with NtCreateFile relative to a handle,
+// FILE_OPEN_REPARSE_POINT, and deletion through the handle itself.
 #include <windows.h>
 #include <winternl.h>
 
-#include <cwchar>
 #include <utility>
-#include <vector>
 
 #include <boost/filesystem/exception.hpp>
+#include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "virtualstore/injected_windows.h"
 #include "virtualstore/native.h"
 #include "virtualstore/target_path.h"
 
@@ -31,33 +31,27 @@ const NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
 const NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
 const NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
+const NTSTATUS kDeletePending = static_cast<NTSTATUS>(0xC0000056);
+const NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+const NTSTATUS kUntrustedMountPoint = static_cast<NTSTATUS>(0xC00004BC);
+const NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+const NTSTATUS kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+const NTSTATUS kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+const DWORD kUntrustedMountPointError = 448;
+
+const auto kFileDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
+const ULONG kDispositionDelete = 0x1;
+const ULONG kDispositionPosixSemantics = 0x2;
+struct DispositionInformationEx {
+  ULONG Flags;
+};
+
+const ULONG kRemoteDevice = 0x10;
 
 std::wstring wideFromUtf8(const std::string& text) {
-  if (text.empty()) {
-    return std::wstring();
-  }
-  const int size = static_cast<int>(text.size());
-  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], static_cast<int>(wide.size()));
-  return wide;
+  return toFileSystemPath(text).native();
 }
-
-std::string narrowFromWide(const std::wstring& wide, UINT codePage, DWORD flags) {
-  if (wide.empty()) {
-    return std::string();
-  }
-  const int size = static_cast<int>(wide.size());
-  std::string text(
-      WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, nullptr, nullptr), '\0');
-  WideCharToMultiByte(codePage, flags, wide.data(), size, &text[0], static_cast<int>(text.size()),
-                      nullptr, nullptr);
-  return text;
-}
-
-struct Utf8Environment {
-  std::vector<std::string> entries;
-  std::vector<const char*> pointers;
-};
 
 // A handle, closed with its owner.
 class Handle {
@@ -115,6 +109,10 @@ bool isAbsence(NTSTATUS status) {
 // Opens `name`, one name, relative to the held `folder`, never through a reparse point there.
 NTSTATUS openRelative(const Handle& folder, const std::wstring& name, ACCESS_MASK access,
                       ULONG disposition, ULONG options, Handle& opened) {
+  if (const auto injected = injectedAnswer("open", name.c_str())) {
+    *opened.out() = nullptr;
+    return static_cast<NTSTATUS>(*injected);
+  }
   UNICODE_STRING objectName;
   objectName.Buffer = const_cast<wchar_t*>(name.c_str());
   objectName.Length = objectName.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -138,7 +136,9 @@ NTSTATUS openEntry(const Handle& folder, const std::wstring& name, ACCESS_MASK a
   listable = true;
   NTSTATUS status = openRelative(folder, name, reading | FILE_LIST_DIRECTORY, FILE_OPEN,
                                  FILE_DIRECTORY_FILE, opened);
-  if (status == kAccessDenied) {
+  // A folder that another program holds without FILE_SHARE_READ refuses the list right as well,
+  // but not the right to read its attributes (NtCreateFile: ShareAccess).
+  if (status == kAccessDenied || status == kSharingViolation) {
     listable = false;
     status = openRelative(folder, name, reading, FILE_OPEN, FILE_DIRECTORY_FILE, opened);
   }
@@ -152,32 +152,86 @@ NTSTATUS openEntry(const Handle& folder, const std::wstring& name, ACCESS_MASK a
   return status;
 }
 
-EntryKind kindOf(const Handle& entry, const char* label, const std::string& path) {
+// Whether a reparse point tagged `tag` stands for another entry, as a symbolic link or junction
+// does, rather than holding the entry's own data, as WOF, deduplication and cloud files do: only a
+// Microsoft tag without the name-surrogate bit is the latter (winnt.h: IsReparseTagMicrosoft,
+// IsReparseTagNameSurrogate). An unknown tag, such as none at all, counts as a link.
+bool tagNamesAnotherEntry(ULONG tag) {
+  return (tag & 0x80000000) == 0 || (tag & 0x20000000) != 0;
+}
+
+bool isLink(ULONG attributes, ULONG tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && tagNamesAnotherEntry(tag);
+}
+
+EntryKind kindOf(const Handle& entry, const std::wstring& name, const char* label,
+                 const std::string& path) {
   FILE_ATTRIBUTE_TAG_INFO tag;
   if (!GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
     raise(label, path, GetLastError());
   }
-  if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if (const auto injected = injectedAnswer("tag", name.c_str())) {
+    tag.FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag.ReparseTag = static_cast<ULONG>(*injected);
+  }
+  if (isLink(tag.FileAttributes, tag.ReparseTag)) {
     return EntryKind::link;
   }
   return (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::folder : EntryKind::file;
 }
 
-// Whether the listing of `folder` shows `name` as a reparse point, as another entry than the one
-// held as `entry`, or not at all. Wine shows a Unix link through a handle exactly as its target,
-// and only its listing tells; Windows answers the same through both. A one-name filter applies on
-// the first query of a handle, which this is (NtQueryDirectoryFile: FileName).
-bool listingDisowns(const Handle& folder, const std::wstring& name, const Handle& entry) {
-  FILE_INTERNAL_INFORMATION held;
+// Whether the volume of the held `handle` lies across the network. SMB sends a relative open to
+// the server as a path from the share's root, which the server resolves afresh (MS-SMB2 2.2.13:
+// a CREATE names no folder handle), so held folders pin nothing in between there. A volume that
+// does not say counts as remote.
+bool onRemoteVolume(const Handle& handle) {
+  FILE_FS_DEVICE_INFORMATION device;
   IO_STATUS_BLOCK io;
-  if (NtQueryInformationFile(entry.get(), &io, &held, sizeof held, FileInternalInformation) !=
-      kSuccess) {
+  if (NtQueryVolumeInformationFile(handle.get(), &io, &device, sizeof device,
+                                   FileFsDeviceInformation) != kSuccess) {
     return true;
   }
+  const ULONG characteristics =
+      device.Characteristics | static_cast<ULONG>(injectedAnswer("volume", L"").value_or(0));
+  return (characteristics & kRemoteDevice) != 0;
+}
+
+// MS-FSCC 2.4.17 and 2.4.20: a file ID of 0 or of all ones means that the file system has none.
+bool isFileId(ULONGLONG id) {
+  return id != 0 && id != ~0ULL;
+}
+
+// The file ID of the held `entry`; 0 where it has none to give.
+ULONGLONG heldFileId(const Handle& entry, const std::wstring& name) {
+  FILE_INTERNAL_INFORMATION held;
+  IO_STATUS_BLOCK io;
+  const auto refused = injectedAnswer("held-id-status", name.c_str());
+  const NTSTATUS status = refused ? static_cast<NTSTATUS>(*refused)
+                                  : NtQueryInformationFile(entry.get(), &io, &held, sizeof held,
+                                                           FileInternalInformation);
+  if (status != kSuccess) {
+    return 0;
+  }
+  return injectedAnswer("held-id", name.c_str()).value_or(held.IndexNumber.QuadPart);
+}
+
+// Whether the listing of the held `folder` shows `name` otherwise than as the entry held as
+// `entry`: as a link, as another file (by ID), or not at all. Wine shows a Unix link through a
+// handle exactly as its target, and only its listing tells; Windows answers the same through both.
+// Where the folder cannot be listed or either side has no file ID, the handle's word stands, but
+// on a `remote` volume only a listed ID equal to the handle's vouches for the entry. A one-name
+// filter applies on the first query of a handle, which this is (NtQueryDirectoryFile: FileName).
+bool listingDisowns(const Handle& folder, bool listable, const std::wstring& name,
+                    const Handle& entry, bool remote) {
+  if (!listable) {
+    return remote;
+  }
+  const ULONGLONG held = heldFileId(entry, name);
   alignas(LARGE_INTEGER) unsigned char buffer[sizeof(FILE_ID_BOTH_DIR_INFORMATION) + 512];
   UNICODE_STRING filter;
   filter.Buffer = const_cast<wchar_t*>(name.c_str());
   filter.Length = filter.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  IO_STATUS_BLOCK io;
   const NTSTATUS status =
       NtQueryDirectoryFile(folder.get(), nullptr, nullptr, nullptr, &io, buffer, sizeof buffer,
                            FileIdBothDirectoryInformation, TRUE, &filter, TRUE);
@@ -186,14 +240,27 @@ bool listingDisowns(const Handle& folder, const std::wstring& name, const Handle
     return true;
   }
   if (status != kSuccess) {
-    // Where the folder may not be listed the handle's word stands; right on Windows, but under
-    // Wine this drops the link check for this entry.
-    return false;
+    // Where the folder may not be listed the handle's word stands; right on a local Windows
+    // volume, but under Wine this drops the link check for this entry.
+    return remote;
   }
   const auto* listed = reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(buffer);
-  // A file system that keeps no file IDs, such as FAT, lists 0 for each.
-  return (listed->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-         (listed->FileId.QuadPart != 0 && listed->FileId.QuadPart != held.IndexNumber.QuadPart);
+  ULONG attributes = listed->FileAttributes;
+  // MS-FSCC 2.4.17: for a reparse point, EaSize holds its tag.
+  ULONG tag = listed->EaSize;
+  if (const auto injected = injectedAnswer("listed-tag", name.c_str())) {
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag = static_cast<ULONG>(*injected);
+  }
+  const ULONGLONG id = injectedAnswer("listed-id", name.c_str()).value_or(listed->FileId.QuadPart);
+  if (isLink(attributes, tag)) {
+    return true;
+  }
+  // FAT keeps IDs of its own, but a file system may give none, on either side.
+  if (!isFileId(id) || !isFileId(held)) {
+    return remote;
+  }
+  return id != held;
 }
 
 // Walks from the profile folder down to `text`, opening its last entry with `access` besides
@@ -211,7 +278,8 @@ Walk walkTo(const std::string& text, const char* label, ACCESS_MASK access = 0) 
                              DWORD{FILE_READ_ATTRIBUTES | SYNCHRONIZE}}) {
     *walk.entry.out() = CreateFileW(profileName.c_str(), rights, share, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (walk.entry.get() != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) {
+    if (walk.entry.get() != INVALID_HANDLE_VALUE ||
+        (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION)) {
       break;
     }
     walk.entryListable = false;
@@ -219,12 +287,19 @@ Walk walkTo(const std::string& text, const char* label, ACCESS_MASK access = 0) 
   if (walk.entry.get() == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     *walk.entry.out() = nullptr;
+    if (error == kUntrustedMountPointError) {
+      // Redirection Guard refuses a junction on the way to the profile that a user without
+      // administrator rights made (ProcessRedirectionTrustPolicy).
+      walk.found.kind = EntryKind::link;
+      return walk;
+    }
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
       raise(label, profile, error);
     }
     walk.found.kind = EntryKind::absent;
     return walk;
   }
+  const bool remote = onRemoteVolume(walk.entry);
   const TargetComponents names = namesBelow(profile, text);
   std::size_t left = names.size();
   for (const std::string& name : names) {
@@ -241,23 +316,26 @@ Walk walkTo(const std::string& text, const char* label, ACCESS_MASK access = 0) 
     walk.found.path += '\\' + name;
     const NTSTATUS status =
         openEntry(walk.folder, walk.name, --left == 0 ? access : 0, walk.entry, walk.entryListable);
-    if (status == kNoSuchFile) {
-      // Wine's answer for a Unix link that leads nowhere; it names an entry, but not one to use.
+    if (status == kNoSuchFile || status == kUntrustedMountPoint) {
+      // Wine's answer for a Unix link that leads nowhere, and Redirection Guard's for a junction
+      // that it will not follow: each names an entry, but not one to use.
       *walk.entry.out() = nullptr;
       walk.found.kind = EntryKind::link;
       return walk;
     }
     if (status != kSuccess) {
       *walk.entry.out() = nullptr;
-      if (!isAbsence(status)) {
+      // A name whose deletion is pending is going: Windows before 10 and FAT keep it listed
+      // until its last handle closes, and refuse every open meanwhile (STATUS_DELETE_PENDING).
+      if (!isAbsence(status) && status != kDeletePending) {
         raiseStatus(label, walk.found.path, status);
       }
       walk.found.kind = EntryKind::absent;
       return walk;
     }
-    walk.found.kind = kindOf(walk.entry, label, walk.found.path);
-    if (walk.found.kind != EntryKind::link && walk.listable &&
-        listingDisowns(walk.folder, walk.name, walk.entry)) {
+    walk.found.kind = kindOf(walk.entry, walk.name, label, walk.found.path);
+    if (walk.found.kind != EntryKind::link &&
+        listingDisowns(walk.folder, walk.listable, walk.name, walk.entry, remote)) {
       walk.found.kind = EntryKind::link;
     }
     if (walk.found.kind == EntryKind::link) {
@@ -300,26 +378,39 @@ bool listsNothing(const Handle& entry, bool listable, const std::string& path) {
   }
 }
 
-}  // namespace
-
-const char* const* processEnvironment() {
-  // The narrow environment would spell a name outside the ANSI code page with look-alikes.
-  static const Utf8Environment environment = [] {
-    Utf8Environment result;
-    wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
-         entry += wcslen(entry) + 1) {
-      result.entries.push_back(narrowFromWide(entry, CP_UTF8, 0));
-    }
-    FreeEnvironmentStringsW(block);
-    for (const std::string& entry : result.entries) {
-      result.pointers.push_back(entry.c_str());
-    }
-    result.pointers.push_back(nullptr);
-    return result;
-  }();
-  return environment.pointers.data();
+// Deletes the held `entry` as DeleteFileW does on current Windows, with POSIX semantics: its name
+// goes at once, even while a scanner holds it open with FILE_SHARE_DELETE, so that its folder is
+// left empty. A read-only entry stays refused. Where that is not offered (before Windows 10 1607,
+// on FAT, under Wine 8), the classic deletion, whose name stays until the last handle closes.
+NTSTATUS deleteHeld(const Handle& entry, const std::wstring& name) {
+  IO_STATUS_BLOCK io;
+  // MS-FSCC 2.4.11.2: FILE_DISPOSITION_DELETE with FILE_DISPOSITION_POSIX_SEMANTICS.
+  DispositionInformationEx posix = {kDispositionDelete | kDispositionPosixSemantics};
+  const auto injected = injectedAnswer("disposition-ex", name.c_str());
+  NTSTATUS status = injected ? static_cast<NTSTATUS>(*injected)
+                             : NtSetInformationFile(entry.get(), &io, &posix, sizeof posix,
+                                                    kFileDispositionInformationEx);
+  if (status == kInvalidParameter || status == kNotSupported || status == kInvalidInfoClass ||
+      status == kNotImplemented) {
+    FILE_DISPOSITION_INFORMATION classic;
+    classic.DoDeleteFile = TRUE;
+    status = NtSetInformationFile(entry.get(), &io, &classic, sizeof classic,
+                                  FileDispositionInformation);
+  }
+  return status;
 }
+
+// Whether the entry at `text` is absent when reached through held folders, as one whose deletion
+// is pending is; false when that cannot be told either.
+bool goneThroughHeldFolders(const std::string& text) {
+  try {
+    return walkTo(text, "boost::filesystem::exists").found.kind == EntryKind::absent;
+  } catch (const fs::filesystem_error&) {
+    return false;
+  }
+}
+
+}  // namespace
 
 void distrustUsersLinks() {
   // ProcessRedirectionTrustPolicy, from Windows 10 21H2 and 11 on: junctions that a user without
@@ -335,17 +426,30 @@ void distrustUsersLinks() {
   }
 }
 
-fs::path toFileSystemPath(const std::string& text) {
-  return fs::path(wideFromUtf8(text));
-}
-
-std::string consolePathText(const std::string& text) {
-  // Best fit would print Zoë as Zoe, the name of another user's folder.
-  return narrowFromWide(wideFromUtf8(text), CP_ACP, WC_NO_BEST_FIT_CHARS);
-}
-
 FoundEntry findEntry(const std::string& text, const char* label) {
   return walkTo(text, label).found;
+}
+
+bool visibleAtPath(const std::string& text) {
+  const char* const label = "boost::filesystem::exists";
+  const fs::path path = toFileSystemPath(text);
+  try {
+    if (const auto injected = injectedAnswer("query-path", path.filename().c_str())) {
+      raise(label, text, static_cast<DWORD>(*injected));
+    }
+    return fs::exists(path);
+  } catch (const fs::filesystem_error& error) {
+    // Redirection Guard refuses a by-path query through a junction that a user without
+    // administrator rights made (ERROR_UNTRUSTED_MOUNT_POINT): the copy is there, behind a link.
+    if (error.code().value() == static_cast<int>(kUntrustedMountPointError)) {
+      return true;
+    }
+    // A name whose deletion is pending refuses a by-path open with access denied.
+    if (error.code().value() == ERROR_ACCESS_DENIED && goneThroughHeldFolders(text)) {
+      return false;
+    }
+    throw;
+  }
 }
 
 bool isEmptyOrGone(const std::string& text) {
@@ -364,11 +468,7 @@ bool removeEntry(const std::string& text) {
     return walk.found.kind == EntryKind::absent;
   }
   // The very entry that was opened and read is deleted, whatever stands at its name by now.
-  FILE_DISPOSITION_INFORMATION disposition;
-  disposition.DoDeleteFile = TRUE;
-  IO_STATUS_BLOCK io;
-  const NTSTATUS status = NtSetInformationFile(walk.entry.get(), &io, &disposition,
-                                               sizeof disposition, FileDispositionInformation);
+  const NTSTATUS status = deleteHeld(walk.entry, walk.name);
   if (status != kSuccess) {
     raiseStatus(label, text, status);
   }

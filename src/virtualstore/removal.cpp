@@ -3,7 +3,6 @@
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
-#include <boost/filesystem/operations.hpp>
 
 #include "failure/report.h"
 #include "virtualstore/native.h"
@@ -33,8 +32,7 @@ TargetComponents removeLastComponent(TargetComponents target) {
 }  // namespace
 
 bool targetExists(TargetComponents target) {
-  // By path on purpose: the copy counts as there for as long as it can be seen at its path.
-  return fs::exists(toFileSystemPath(composeTargetPath(std::move(target))));
+  return visibleAtPath(composeTargetPath(std::move(target)));
 }
 
 void pruneTarget(TargetComponents target) {

@@ -16,6 +16,7 @@ import tempfile
 import unittest
 
 EXE = os.environ.get("CFGSWEEP_EXE", "")
+INJECTED_EXE = os.environ.get("CFGSWEEP_INJECTED_EXE", "")
 RUNNER = os.environ.get("CFGSWEEP_RUNNER")
 LAUNCHER = os.environ.get("CFGSWEEP_LAUNCHER")
 RACE_SHIM = os.environ.get("CFGSWEEP_RACE_SHIM")
@@ -69,6 +70,8 @@ WINE_OPENS_NO_UNREADABLE_FOLDER = (
     "Wine opens no handle on a folder that its Unix user cannot read, whatever access is asked, so "
     "the file inside cannot be deleted through the held folder; Windows grants a traverse-only "
     "handle there")
+WINDOWS_ONLY = ("the answers that only Windows gives are injected into the Windows build, and "
+                  "share modes are Windows' own")
 WINE_DELETES_AT_CLOSE = ("Wine deletes at the last handle's close, in its server, and reports a "
                          "deletion that the file system refuses as done")
 
@@ -252,7 +255,7 @@ def fileSystemCalls(args, planted):
 Result = collections.namedtuple("Result", "status out err calls staged")
 
 
-_installed = None
+_installed = {}
 
 
 def kernelRuns32BitPrograms():
@@ -263,27 +266,28 @@ def kernelRuns32BitPrograms():
         return False
 
 
-def installedExe():
-    """A copy of the executable that the unprivileged user may run, wherever the build lies."""
-    global _installed
-    if _installed is None:
+def installedExe(exe=EXE):
+    """A copy of the executable `exe` that the unprivileged user may run, wherever the build lies."""
+    if exe not in _installed:
         directory = tempfile.mkdtemp(prefix="cfgsweep-exe-")
         os.chmod(directory, 0o755)
-        _installed = os.path.join(directory, os.path.basename(EXE))
-        shutil.copy(EXE, _installed)
-        os.chmod(_installed, 0o755)
-    return _installed
+        _installed[exe] = os.path.join(directory, os.path.basename(exe))
+        shutil.copy(exe, _installed[exe])
+        os.chmod(_installed[exe], 0o755)
+    return _installed[exe]
 
 
 def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None,
-        racing=False, lang=None, program=None, keys=None):
+        racing=False, lang=None, program=None, keys=None, answers=None, hold=None):
     """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
     `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
     pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim, True
     for its default races or a dict of its settings; `lang` is the Unix locale, from which Wine
     takes its ANSI code page. Under Wine, `program` (a Windows path) runs in the command's place.
-    `keys` are bytes fed on standard input. The result counts the file-system calls that the shim
-    saw and lists the races it staged."""
+    `keys` are bytes fed on standard input. Under Wine, `answers` runs the build that gives them in
+    place of the system's (tests/support/injected.cpp), and `hold` names a folder that the launcher
+    holds open without read sharing meanwhile. The result counts the file-system calls that the
+    shim saw and lists the races it staged, or the answers injected."""
     if WINDOWS:
         if os.environ.get("CFGSWEEP_EXE_BITS") == "32" and not kernelRuns32BitPrograms():
             raise unittest.SkipTest("this machine's kernel cannot run 32-bit programs, so Wine "
@@ -293,8 +297,15 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
         env = {k: v for k, v in os.environ.items()
                if k.upper() != "USERPROFILE" and not k.startswith("LC_")}
         env["LANG"] = lang or "C.UTF-8"
+        exe = installedExe(INJECTED_EXE if answers else EXE)
+        if answers:
+            raceLog = tempfile.NamedTemporaryFile(prefix="cfgsweep-answers-")
+            os.chmod(raceLog.name, 0o666)
+            env.update(CFGSWEEP_NT_ANSWERS=answers, CFGSWEEP_NT_LOG=profileText(raceLog.name))
+        if hold:
+            env["CFGSWEEP_HOLD"] = hold
         command = [RUNNER, LAUNCHER, name if profile is not None else "-", profile or "",
-                   program or profileText(installedExe())] + list(args)
+                   program or profileText(exe)] + list(args)
         if user == "nobody":
             # Wine refuses a prefix that another user owns: this user has one of its own.
             env["WINEPREFIX"] = env["HOME"] = os.environ["CFGSWEEP_NOBODY_WINEPREFIX"]
@@ -326,7 +337,7 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
     finally:
         if stdoutFile:
             stdout.close()
-    logged = raceLog.read().decode().split() if racing else []
+    logged = raceLog.read().decode().split() if racing or answers else []
     return Result(completed.returncode, completed.stdout or b"", completed.stderr or b"",
                   logged.count("call"), [line for line in logged if line != "call"])
 
@@ -339,7 +350,9 @@ class Case(unittest.TestCase):
 
     def check(self, row):
         """`row` keys: args, plant (entries), grant (see grant()), inodes (see Scratch), notUnderWine
-        (why Wine cannot show the row), user, profile (a function of the
+        (why Wine cannot show the row), answers (NT answers injected, Windows only; see run()) and
+        asked (the calls that must have been answered so),
+        hold (a folder below the profile held open meanwhile, Windows only), user, profile (a function of the
         scratch giving the USERPROFILE value, or None for none), profileName (the profile folder's),
         name, cwd, racing (or a function of the scratch giving it) and lang (see run()), events
         (list of ("out"|"err", bytes or Pattern)), status, left (entries around the profile, as
@@ -348,6 +361,8 @@ class Case(unittest.TestCase):
         outside the profile as planted."""
         if WINDOWS and row.get("notUnderWine"):
             self.skipTest(row["notUnderWine"])
+        if not WINDOWS and ("answers" in row or "hold" in row):
+            self.skipTest(WINDOWS_ONLY)
         outsideOnly = row.get("outsideOnly", False)
         for merged in (False,) if outsideOnly else (False, True):
             scratch = Scratch(row.get("inodes"), row.get("profileName", "profile"))
@@ -365,12 +380,16 @@ class Case(unittest.TestCase):
                     merged=merged,
                     racing=racing(scratch) if callable(racing) else racing,
                     lang=row.get("lang"),
+                    answers=row.get("answers"),
+                    hold=composed(scratch.profile, row["hold"]) if "hold" in row else None,
                 )
                 events = [(stream, piece(scratch) if callable(piece) else piece)
                           for stream, piece in row.get("events", [])]
                 where = " (merged)" if merged else ""
                 if "staged" in row:
                     self.assertEqual(sorted(result.staged), sorted(row["staged"]), "races staged")
+                if "asked" in row:
+                    self.assertEqual(set(result.staged), set(row["asked"]), "answers injected")
                 if outsideOnly:
                     self.assertIn(result.status, (0, 1), result)
                     self.assertEqual(outside(snapshot(scratch.top)),

@@ -77,6 +77,10 @@ class Dispatch(Case):
             "Japanese name printed in code page 932": dict(
                 japanese, profileName="プロフ日本", args=["/C"], plant=["AppData/"], status=1,
                 events=folderFailure(VS, "cp932")),
+            # "Beta: Use Unicode UTF-8", which Wine cannot be set to: its code page is injected.
+            "Zoë printed in UTF-8": dict(
+                japanese, profileName="Zoë", args=["/C"], plant=["AppData/"], status=1,
+                answers="acp|*|FDE9", asked=["acp"], events=folderFailure(VS, "utf-8")),
             "Japanese name printed in code page 1252": dict(
                 western, args=["/C"], plant=["AppData/"], status=1,
                 events=folderFailure(VS, "cp1252")),

@@ -53,6 +53,9 @@ class Fixture(Case):
                 PLANT, plant=linkedAway(folder, ["keep"]), status=1, events=folderFailure(folder))
         self.checkTable(table)
 
+    def test_folder_held_by_another_program(self):
+        self.checkTable({"AppData held": dict(PLANT, hold="AppData", plant=[VS], left=[X86_CFG])})
+
     # A hostile user swaps a level for a link while the command runs, at every step in turn.
     def test_links_swapped_in_mid_run(self):
         self.checkTable(swappedMidRun(["/C"], ["AppData/Local/"]))

@@ -2,8 +2,8 @@
 
 import unittest
 
-from harness import (CHAIN, PF, PF_CFG, RESTART, VS, WINE_DELETES_LINK_TARGETS, X86, X86_BDE,
-                     X86_CFG, Case, linkedAway, swappedMidRun)
+from harness import (ABNORMAL, CHAIN, PF, PF_CFG, RESTART, VS, WINE_DELETES_LINK_TARGETS, X86,
+                     X86_BDE, X86_CFG, Case, linkedAway, refusedRemoval, swappedMidRun)
 
 X86_SHARED = X86 + "Common Files/Borland Shared/"
 X86_COMMON = X86 + "Common Files/"
@@ -66,6 +66,76 @@ class Removal(Case):
     # A hostile user swaps a level for a link while the command runs, at every step in turn.
     def test_links_swapped_in_mid_run(self):
         self.checkTable(swappedMidRun([], [X86_CFG, PF_CFG]))
+
+    # What Windows answers where Wine answers otherwise, injected at the calls that ask it. "|*|"
+    # answers about every entry, "|NAME|" about entries of that name; the last field is hex.
+    def test_answers_that_only_windows_gives(self):
+        both = [X86_CFG, PF_CFG]
+        removed = {"plant": both, "left": [X86, PF], "events": [("out", RESTART), ("out", RESTART)]}
+        kept = {"plant": both, "status": 1}
+        table = {}
+        # Deletion with POSIX semantics, and the classic one where it is not offered.
+        for status in ("C000000D", "C00000BB", "C0000003"):
+            table["POSIX deletion answered %s" % status] = dict(
+                removed, answers="disposition-ex|*|" + status, asked=["disposition-ex"])
+        table["POSIX deletion refused"] = dict(
+            kept, answers="disposition-ex|idapi32.cfg|C0000022", asked=["disposition-ex"],
+            events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)])
+        table.update({
+            # Windows 7, FAT, or another run's deletion in flight.
+            "copy's deletion pending": dict(
+                plant=both, answers="query-path|idapi32.cfg|5;open|idapi32.cfg|C0000056",
+                asked=["query-path", "open"]),
+            # Redirection Guard.
+            "by-path query refused behind a user's junction": dict(
+                kept, plant=linkedAway(X86_BDE, ["idapi32.cfg"]),
+                answers="query-path|idapi32.cfg|1C0", asked=["query-path"]),
+            "junction on the way refused": dict(kept, answers="open|BDE|C00004BC", asked=["open"]),
+            # File systems that give no file ID, on either side.
+            "handle gives ID 0": dict(removed, answers="held-id|idapi32.cfg|0", asked=["held-id"]),
+            "handle gives an ID of all ones": dict(
+                removed, answers="held-id|idapi32.cfg|FFFFFFFFFFFFFFFF", asked=["held-id"]),
+            "handle gives no ID at all": dict(
+                removed, answers="held-id-status|idapi32.cfg|C00000BB", asked=["held-id-status"]),
+            "listing gives an ID of all ones": dict(
+                removed, answers="listed-id|idapi32.cfg|FFFFFFFFFFFFFFFF", asked=["listed-id"]),
+            "listing gives another file's ID": dict(
+                kept, answers="listed-id|idapi32.cfg|1234", asked=["listed-id"]),
+            # A remote volume: only matching IDs vouch for an entry.
+            "remote volume, IDs agree": dict(removed, answers="volume|*|10", asked=["volume"]),
+            "remote volume, listing gives no ID": dict(
+                kept, answers="volume|*|10;listed-id|idapi32.cfg|0", asked=["volume", "listed-id"]),
+            "remote volume, handle gives no ID for BDE": dict(
+                kept, answers="volume|*|10;held-id|BDE|0", asked=["volume", "held-id"]),
+            # Reparse points that hold the entry's own data, and those that name another entry.
+            "copy is WOF-compressed": dict(removed, answers="tag|idapi32.cfg|80000017",
+                                           asked=["tag"]),
+            "copy is a cloud file": dict(removed, answers="tag|idapi32.cfg|9000001A",
+                                         asked=["tag"]),
+            "BDE is a cloud folder": dict(removed, answers="tag|BDE|9000601A", asked=["tag"]),
+            "listing shows the copy deduplicated": dict(
+                removed, answers="listed-tag|idapi32.cfg|80000013", asked=["listed-tag"]),
+            "copy is a symbolic link by its tag": dict(
+                kept, answers="tag|idapi32.cfg|A000000C", asked=["tag"]),
+            "listing shows the copy as a junction": dict(
+                kept, answers="listed-tag|idapi32.cfg|A0000003", asked=["listed-tag"]),
+            "listing shows a tag of another vendor": dict(
+                kept, answers="listed-tag|idapi32.cfg|1234", asked=["listed-tag"]),
+        })
+        self.checkTable(table)
+
+    # Another program holds a folder open without letting others read it: a by-path program still
+    # goes through, and needs to list only the folders whose emptiness it checks.
+    def test_folders_held_by_another_program(self):
+        self.checkTable({
+            "AppData held": {"hold": "AppData", "plant": [X86_CFG], "left": [X86],
+                             "events": [("out", RESTART)]},
+            "Program Files (x86) held": {"hold": X86, "plant": [X86_CFG], "left": [X86],
+                                         "events": [("out", RESTART)]},
+            "BDE held, its emptiness unknown": {
+                "hold": X86_BDE, "plant": [X86_CFG], "left": [X86_BDE],
+                "events": [("err", ABNORMAL)], "status": 3},
+        })
 
     def test_folder_removed_by_another_run_meanwhile(self):
         self.checkTable({

@@ -3,6 +3,8 @@
 // the command under test only from inside. Usage: launch NAME VALUE PROGRAM [ARGUMENT...], where
 // NAME is the spelling of the variable, or "-" to leave it out. Exits with the program's status.
 // Everything goes through the wide API, so that a value outside the ANSI code page arrives whole.
+// Where CFGSWEEP_HOLD names a folder, it is held open meanwhile as another program may hold it,
+// without FILE_SHARE_READ, so that nobody else may list it.
 #include <windows.h>
 
 #include <cwchar>
@@ -68,6 +70,14 @@ int wmain(int argc, wchar_t* argv[]) {
   std::wstring commandLine = quoted(argv[3]);
   for (int i = 4; i < argc; ++i) {
     commandLine += L" " + quoted(argv[i]);
+  }
+
+  wchar_t held[MAX_PATH];
+  const DWORD heldLength = GetEnvironmentVariableW(L"CFGSWEEP_HOLD", held, MAX_PATH);
+  if (heldLength > 0 && heldLength < MAX_PATH &&
+      CreateFileW(held, GENERIC_READ, FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS, nullptr) == INVALID_HANDLE_VALUE) {
+    return 127;
   }
 
   STARTUPINFOW startup = {};
