@@ -5,6 +5,7 @@ the program shows as a difference. The executable comes from CFGSWEEP_EXE. For t
 CFGSWEEP_RUNNER names Wine and CFGSWEEP_LAUNCHER the helper that hands the command its USERPROFILE.
 """
 
+import atexit
 import collections
 import hashlib
 import os
@@ -256,6 +257,7 @@ Result = collections.namedtuple("Result", "status out err calls staged")
 
 
 _installed = {}
+_installFolder = []
 
 
 def kernelRuns32BitPrograms():
@@ -267,11 +269,14 @@ def kernelRuns32BitPrograms():
 
 
 def installedExe(exe=EXE):
-    """A copy of the executable `exe` that the unprivileged user may run, wherever the build lies."""
+    """A copy of the executable `exe` that the unprivileged user may run, wherever the build lies
+    (root's home is private); the copies go when the suite ends."""
+    if not _installFolder:
+        _installFolder.append(tempfile.mkdtemp(prefix="cfgsweep-exe-"))
+        os.chmod(_installFolder[0], 0o755)
+        atexit.register(shutil.rmtree, _installFolder[0], True)
     if exe not in _installed:
-        directory = tempfile.mkdtemp(prefix="cfgsweep-exe-")
-        os.chmod(directory, 0o755)
-        _installed[exe] = os.path.join(directory, os.path.basename(exe))
+        _installed[exe] = os.path.join(_installFolder[0], os.path.basename(exe))
         shutil.copy(exe, _installed[exe])
         os.chmod(_installed[exe], 0o755)
     return _installed[exe]
@@ -304,7 +309,7 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
             env.update(CFGSWEEP_NT_ANSWERS=answers, CFGSWEEP_NT_LOG=profileText(raceLog.name))
         if hold:
             env["CFGSWEEP_HOLD"] = hold
-        command = [RUNNER, LAUNCHER, name if profile is not None else "-", profile or "",
+        command = [RUNNER, installedExe(LAUNCHER), name if profile is not None else "-", profile or "",
                    program or profileText(exe)] + list(args)
         if user == "nobody":
             # Wine refuses a prefix that another user owns: this user has one of its own.
@@ -316,7 +321,7 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
         if racing:
             raceLog = tempfile.NamedTemporaryFile(prefix="cfgsweep-race-")
             env.update(racing if isinstance(racing, dict) else {})
-            env.update(LD_PRELOAD=RACE_SHIM, CFGSWEEP_RACE_LOG=raceLog.name)
+            env.update(LD_PRELOAD=installedExe(RACE_SHIM), CFGSWEEP_RACE_LOG=raceLog.name)
         if profile is not None:
             env[name] = profile
         command = [installedExe()] + list(args)

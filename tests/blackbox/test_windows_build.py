@@ -2,6 +2,7 @@
 well-made console tool, and the script that a double-click runs."""
 
 import os
+import re
 import shutil
 import tempfile
 import unittest
@@ -12,6 +13,8 @@ import pefile
 from harness import EXE, FOLDER_NOT_CREATED, PLANTED, USAGE, VS, Case, profileText, run, sjis
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
+LINK_MAP = os.environ.get("CFGSWEEP_LINK_MAP", "")
+NOTICES = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "THIRD-PARTY-NOTICES.txt")
 SCRIPT = os.environ.get("CFGSWEEP_LAUNCH_SCRIPT", "")
 
 # Windows Vista, 7, 8, 8.1, and 10 and 11.
@@ -41,6 +44,19 @@ class WindowsBuild(unittest.TestCase):
         self.assertEqual((header.PointerToSymbolTable, header.NumberOfSymbols), (0, 0))
         self.assertFalse([s.Name for s in self.pe.sections if s.Name.startswith(b"/")])
 
+    def test_notices_name_every_archive_linked_in(self):
+        with open(LINK_MAP) as f:
+            linkMap = f.read()
+        members = linkMap.split("\nDiscarded input sections")[0]
+        linked = set(re.findall(r"^\S*?([^/\s]+\.a)\(", members, re.M))
+        linked |= set(re.findall(r"^LOAD /usr/\S*?([^/\s]+\.o)$", linkMap, re.M))
+        ours = {"libcfgsweep_core.a", "objects.a"}
+        with open(NOTICES, encoding="utf-8") as f:
+            named = set(re.findall(r"\S+\.[ao]\b", " ".join(re.findall(
+                r"^Linked in as: (.*(?:\n\S.*)*)", f.read(), re.M))))
+        self.assertTrue(linked - ours, "no archive found in the link map")
+        self.assertEqual(linked - ours - named, set(), "linked in, but not in the notices")
+
     def test_manifest(self):
         root = ElementTree.fromstring(resource(self.pe, pefile.RESOURCE_TYPE["RT_MANIFEST"]))
         level = next(root.iter("{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel"))
@@ -63,6 +79,8 @@ class WindowsBuild(unittest.TestCase):
         description = strings.pop("FileDescription")
         self.assertEqual(strings, {"FileVersion": VERSION, "ProductVersion": VERSION,
                                    "ProductName": "cfgsweep", "InternalName": "cfgsweep",
+                                   "LegalCopyright": "Copyright (c) 2026 the cfgsweep authors. "
+                                                     "MIT License",
                                    "OriginalFilename": "cfgsweep.exe"})
         self.assertIn("idapi32.cfg", description)
         self.assertIn("TALVO の起動停止を修正", description)
