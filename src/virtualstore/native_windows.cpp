@@ -88,8 +88,9 @@ struct Walk {
   bool listable = false;  // whether `folder` was opened with the right to list it
   Handle entry;           // null when absent
   bool entryListable = false;
-  std::wstring name;  // `entry`'s name in `folder`
-  FoundEntry found;   // what `entry` is, and its composed path
+  std::wstring name;     // `entry`'s name in `folder`
+  FoundEntry found;      // what `entry` is, and its composed path
+  bool pending = false;  // whether `found` is absent because its deletion is pending
 };
 
 [[noreturn]] void raise(const char* label, const std::string& text, DWORD error) {
@@ -331,6 +332,7 @@ Walk walkTo(const std::string& text, const char* label, ACCESS_MASK access = 0) 
         raiseStatus(label, walk.found.path, status);
       }
       walk.found.kind = EntryKind::absent;
+      walk.pending = status == kDeletePending;
       return walk;
     }
     walk.found.kind = kindOf(walk.entry, walk.name, label, walk.found.path);
@@ -400,11 +402,11 @@ NTSTATUS deleteHeld(const Handle& entry, const std::wstring& name) {
   return status;
 }
 
-// Whether the entry at `text` is absent when reached through held folders, as one whose deletion
-// is pending is; false when that cannot be told either.
-bool goneThroughHeldFolders(const std::string& text) {
+// Whether the entry at `text`, or a folder on the way to it, is going: its deletion is pending.
+// False when that cannot be told.
+bool deletionPending(const std::string& text) {
   try {
-    return walkTo(text, "boost::filesystem::exists").found.kind == EntryKind::absent;
+    return walkTo(text, "boost::filesystem::exists").pending;
   } catch (const fs::filesystem_error&) {
     return false;
   }
@@ -431,25 +433,29 @@ FoundEntry findEntry(const std::string& text, const char* label) {
 }
 
 bool visibleAtPath(const std::string& text) {
-  const char* const label = "boost::filesystem::exists";
   const fs::path path = toFileSystemPath(text);
-  try {
-    if (const auto injected = injectedAnswer("query-path", path.filename().c_str())) {
-      raise(label, text, static_cast<DWORD>(*injected));
-    }
-    return fs::exists(path);
-  } catch (const fs::filesystem_error& error) {
-    // Redirection Guard refuses a by-path query through a junction that a user without
-    // administrator rights made (ERROR_UNTRUSTED_MOUNT_POINT): the copy is there, behind a link.
-    if (error.code().value() == static_cast<int>(kUntrustedMountPointError)) {
-      return true;
-    }
-    // A name whose deletion is pending refuses a by-path open with access denied.
-    if (error.code().value() == ERROR_ACCESS_DENIED && goneThroughHeldFolders(text)) {
-      return false;
-    }
-    throw;
+  boost::system::error_code error;
+  // The library sets `error` for an absent entry too; only status_error is a failed query.
+  fs::file_status status = fs::status(path, error);
+  if (const auto injected = injectedAnswer("query-path", path.filename().c_str())) {
+    status = fs::file_status(fs::status_error);
+    error.assign(static_cast<int>(*injected), boost::system::system_category());
   }
+  if (status.type() != fs::status_error) {
+    return fs::exists(status);
+  }
+  // Redirection Guard refuses a by-path query through a junction that a user without
+  // administrator rights made (ERROR_UNTRUSTED_MOUNT_POINT): the copy is there, behind a link.
+  if (error.value() == static_cast<int>(kUntrustedMountPointError)) {
+    return true;
+  }
+  // A name whose deletion is pending refuses a by-path open with access denied.
+  if (error.value() == ERROR_ACCESS_DENIED && deletionPending(text)) {
+    return false;
+  }
+  // Raised afresh, not rethrown: the x64 build under Wine ends a rethrown exception that nothing
+  // catches without the terminate handler.
+  throw fs::filesystem_error("boost::filesystem::exists", path, error);
 }
 
 bool isEmptyOrGone(const std::string& text) {
