@@ -326,6 +326,8 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
             env[name] = profile
         command = [installedExe()] + list(args)
     if user == "nobody":
+        # Wherever the build lies, out of that user's reach perhaps: Wine needs to enter it.
+        cwd = cwd or "/"
         command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
                    "--clear-groups"] + command
     stdout = open(stdoutFile, "wb") if stdoutFile else subprocess.PIPE
