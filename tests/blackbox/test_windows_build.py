@@ -95,38 +95,54 @@ class LaunchScript(Case):
     for its pause: the command's own bytes first, then the script's word on the status, which is
     also its own exit status."""
 
-    def test_passes_output_and_status_through(self):
-        folder = tempfile.mkdtemp(prefix="cfgsweep-zip-")
-        self.addCleanup(shutil.rmtree, folder)
-        for source in (EXE, SCRIPT):
+    def folder(self, name, *files):
+        """A scratch folder named `name` holding copies of `files`."""
+        top = tempfile.mkdtemp(prefix="cfgsweep-zip-")
+        self.addCleanup(shutil.rmtree, top)
+        folder = os.path.join(top, name)
+        os.mkdir(folder)
+        for source in files:
             shutil.copy(source, folder)
-        alone = tempfile.mkdtemp(prefix="cfgsweep-script-alone-")
-        self.addCleanup(shutil.rmtree, alone)
-        shutil.copy(SCRIPT, alone)
+        return folder
+
+    def test_passes_output_and_status_through(self):
+        extracted = self.folder("cfgsweep", EXE, SCRIPT)
+        alone = self.folder("script alone", SCRIPT)
+        awkward = self.folder("R&D tools", SCRIPT)
+        exclaimed = self.folder("tools!new", EXE, SCRIPT)
         kept = [VS + "Program Files (x86)/Common Files/Borland Shared/BDE/idapi32.cfg/keep"]
-        for name, where, args, planted, status, out, said in (
-                ("help", folder, ["/?"], [VS], 0, USAGE, "正常に終了しました。"),
-                ("failed fixture", folder, ["/C"], [], 1, FOLDER_NOT_CREATED,
-                 "試験用のダミーファイルを設置できませんでした。"),
-                ("fixture", folder, ["/c"], [VS], 0, PLANTED,
-                 "オプションなしでもう一度実行して削除してください。"),
-                ("copy kept, nothing printed", folder, [], kept, 1, b"",
-                 "コピーがまだ残っています。何も表示されないこともあります。"),
-                ("no cfgsweep.exe beside it", alone, [], [VS], 9009, b"",
-                 "ZIP ファイルを右クリックして「すべて展開」を選び、")):
+        said = lambda folder: sjis("探した場所: " + profileText(folder) + "\\")
+        # name, folder, cmd switches, arguments, planted, status, output first, what it says
+        # (bytes or a function of the folder), and what it must not say.
+        for name, where, switches, args, planted, status, out, says, never in (
+                ("help", extracted, [], ["/?"], [VS], 0, USAGE, "正常に終了しました。", "コピー"),
+                ("failed fixture", extracted, [], ["/C"], [], 1, FOLDER_NOT_CREATED,
+                 "テスト用のダミーファイルを設置できませんでした。", "試験用"),
+                ("fixture", extracted, [], ["/c"], [VS], 0, PLANTED,
+                 "オプションなしでもう一度実行して削除してください。", "コピー"),
+                ("copy kept, nothing printed", extracted, [], [], kept, 1, b"",
+                 "コピーがまだ残っています。上に何も表示されていなくても、コピーは残っています。",
+                 "管理者に連絡してください"),
+                ("no cfgsweep.exe beside it", alone, [], [], [VS], 9009, b"", said, None),
+                ("R&D tools without cfgsweep.exe", awkward, [], [], [VS], 9009, b"", said, None),
+                ("tools!new, delayed expansion on", exclaimed, ["/v:on"], ["/?"], [VS], 0, USAGE,
+                 "正常に終了しました。", "見つかりません")):
             with self.subTest(name), tempfile.TemporaryDirectory() as top:
                 for entry in planted:
                     os.makedirs(os.path.join(top, entry))
                 script = profileText(os.path.join(where, os.path.basename(SCRIPT)))
-                result = run(["/c", script] + args, profileText(top), lang="ja_JP.UTF-8",
-                             program="C:\\windows\\system32\\cmd.exe", keys=b"\r\n", merged=True)
+                # Started as a double-click starts it, or by cmd with the switches given.
+                command = (["C:\\windows\\system32\\cmd.exe"] + switches + ["/c", script]
+                           if switches else [script])
+                result = run(command[1:] + args, profileText(top), lang="ja_JP.UTF-8",
+                             program=command[0], keys=b"\r\n", merged=True)
                 # Wine hands a status on to Linux, which keeps only its low byte.
                 self.assertEqual(result.status, status % 256)
                 self.assertTrue(result.out.startswith(out), result.out)
-                self.assertIn(sjis(said), result.out)
-                if status != 9009:
-                    self.assertIn(sjis("終了コードは %d です。" % status), result.out)
-
+                self.assertIn(says(where) if callable(says) else sjis(says), result.out)
+                self.assertIn(sjis("終了コードは %d です。" % status), result.out)
+                if never:
+                    self.assertNotIn(sjis(never), result.out)
 
 if __name__ == "__main__":
     unittest.main()
