@@ -1,6 +1,6 @@
 // The seam between composed path texts, the process environment and the platform beneath them.
-// Composed texts are narrow and backslash-separated: the system's bytes elsewhere, UTF-8 on
-// Windows, where they are converted only here, on the way in and on the way out.
+// Composed texts are narrow and backslash-separated: the system's bytes elsewhere, WTF-8 on
+// Windows (UTF-8 that keeps an unpaired surrogate), converted only here, on the way in and out.
 //
 // Below the profile folder everything belongs to its user, who may not be the one running the
 // command. So the profile folder is the one path taken as given: every entry below it, from
@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/path.hpp>
 
 namespace cfgsweep {
@@ -31,9 +32,13 @@ void distrustUsersLinks();
 // elsewhere with every backslash turned into a slash.
 fs::path toFileSystemPath(const std::string& text);
 
-// The composed `text` as it is printed: in the system's ANSI code page on Windows, where a
-// character that the code page cannot spell becomes "?", never a look-alike; unchanged elsewhere.
+// The composed `text` as it is printed: on Windows in code page 932, as every fixed text is,
+// where a character that it cannot spell becomes "?", never a look-alike; unchanged elsewhere.
 std::string consolePathText(const std::string& text);
+
+// The description of `error` as it is printed: its label, the system's message and its path in
+// double quotation marks, the path on Windows spelled as consolePathText spells it.
+std::string failureDescription(const fs::filesystem_error& error);
 
 // Whether anything is at the composed `text`, asked by path as any program asks, links followed:
 // the copy counts as there for as long as it can be seen at its path, behind a link too. A name

@@ -168,6 +168,10 @@ std::string consolePathText(const std::string& text) {
   return text;
 }
 
+std::string failureDescription(const fs::filesystem_error& error) {
+  return error.what();
+}
+
 FoundEntry findEntry(const std::string& text, const char* label) {
   return walkTo(text, label).found;
 }

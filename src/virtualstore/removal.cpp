@@ -23,7 +23,7 @@ TargetComponents removeLastComponent(TargetComponents target) {
       target.clear();
     }
   } catch (const fs::filesystem_error& error) {
-    reportFailureLine(error.what());
+    reportFailureLine(failureDescription(error).c_str());
     target.clear();
   }
   return target;

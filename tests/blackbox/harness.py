@@ -120,22 +120,26 @@ def native(text):
     return text if WINDOWS else text.replace("\\", "/")
 
 
-def folderFailure(relative, ansi="cp1252"):
-    """Events of a fixture folder, `relative` to the profile, that could not be created. Windows
-    prints the path in the ANSI code page `ansi`, and a character it cannot spell as "?"."""
-    codec = (ansi, "replace") if WINDOWS else ("utf-8",)
+def consolePath(text):
+    """How the command prints the path `text`: on Windows in code page 932, as every fixed text,
+    and a character it cannot spell as "?"."""
+    return text.encode(*(("cp932", "replace") if WINDOWS else ("utf-8",)))
+
+
+def folderFailure(relative):
+    """Events of a fixture folder, `relative` to the profile, that could not be created."""
     return [("err", FOLDER_NOT_CREATED),
-            ("err", lambda s: composed(s.profile, relative).encode(*codec) + LINE_END)]
+            ("err", lambda s: consolePath(composed(s.profile, relative)) + LINE_END)]
 
 
 def refusedRemoval(relative):
     """Event of the line reporting that removing what lies at `relative` below the profile was
-    refused; the library's text names the path as the file system spells it."""
+    refused; the library's frame names the path as the file system spells it."""
     # The system's wording follows Wine's language; only the frame around it is fixed there.
     message = rb"[^\r\n]+" if WINDOWS else re.escape(b"Permission denied")
     return ("err", lambda s: Pattern(
         re.escape(b"boost::filesystem::remove: ") + message
-        + re.escape(b': "' + native(composed(s.profile, relative)).encode() + b'"' + LINE_END)))
+        + re.escape(b': "' + consolePath(native(composed(s.profile, relative))) + b'"' + LINE_END)))
 
 
 class Pattern:
@@ -283,7 +287,7 @@ def installedExe(exe=EXE):
 
 
 def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None,
-        racing=False, lang=None, program=None, keys=None, answers=None, hold=None):
+        racing=False, lang=None, program=None, keys=None, answers=None, hold=None, wineDebug=None):
     """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
     `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
     pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim, True
@@ -291,7 +295,8 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
     takes its ANSI code page. Under Wine, `program` (a Windows path) runs in the command's place.
     `keys` are bytes fed on standard input. Under Wine, `answers` runs the build that gives them in
     place of the system's (tests/support/injected.cpp), and `hold` names a folder that the launcher
-    holds open without read sharing meanwhile. The result counts the file-system calls that the
+    holds open without read sharing meanwhile, and `wineDebug` is Wine's trace setting, its trace
+    then on standard error. The result counts the file-system calls that the
     shim saw and lists the races it staged, or the answers injected."""
     if WINDOWS:
         if os.environ.get("CFGSWEEP_EXE_BITS") == "32" and not kernelRuns32BitPrograms():
@@ -302,6 +307,7 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
         env = {k: v for k, v in os.environ.items()
                if k.upper() != "USERPROFILE" and not k.startswith("LC_")}
         env["LANG"] = lang or "C.UTF-8"
+        env["WINEDEBUG"] = wineDebug or env.get("WINEDEBUG", "-all")
         exe = installedExe(INJECTED_EXE if answers else EXE)
         if answers:
             raceLog = tempfile.NamedTemporaryFile(prefix="cfgsweep-answers-")

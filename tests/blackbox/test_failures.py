@@ -73,6 +73,13 @@ class Failures(Case):
             "both refused": dict(
                 plant=[X86_CFG, PF_CFG], grant={X86_CFG: 0o444, PF_CFG: 0o444},
                 events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)], status=1),
+            # The path in code page 932 under every system code page, never dropped.
+            "Japanese profile under code page 1252": dict(
+                lang="en_US.UTF-8", profileName="プロフ日本", plant=[X86_CFG], grant={X86_CFG: 0o444},
+                events=[refusedRemoval(X86_CFG)], status=1),
+            "Zoë under code page 1252": dict(
+                lang="en_US.UTF-8", profileName="Zoë", plant=[X86_CFG], grant={X86_CFG: 0o444},
+                events=[refusedRemoval(X86_CFG)], status=1),
         })
 
     def test_fixture_failures(self):

@@ -75,13 +75,15 @@ class Removal(Case):
         kept = {"plant": both, "status": 1}
         table = {}
         # Deletion with POSIX semantics, and the classic one where it is not offered.
-        for status in ("C000000D", "C00000BB", "C0000003"):
+        for status in ("C000000D", "C00000BB", "C0000003", "C0000010"):
             table["POSIX deletion answered %s" % status] = dict(
                 removed, answers="disposition-ex|*|" + status, asked=["disposition-ex"])
         table["POSIX deletion refused"] = dict(
             kept, answers="disposition-ex|idapi32.cfg|C0000022", asked=["disposition-ex"],
             events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)])
         table.update({
+            # FAT and exFAT refuse the attribute-tag class, which only a reparse point needs.
+            "attribute-tag class refused": dict(removed, answers="tag-status|*|C000000D", asked=[]),
             # Windows 7, FAT, or another run's deletion in flight.
             "copy's deletion pending": dict(
                 plant=both, answers="query-path|idapi32.cfg|5;open|idapi32.cfg|C0000056",

@@ -10,7 +10,8 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-from harness import EXE, FOLDER_NOT_CREATED, PLANTED, USAGE, VS, Case, profileText, run, sjis
+from harness import (EXE, FOLDER_NOT_CREATED, PLANTED, USAGE, VS, X86_CFG, Case, Scratch, plant,
+                     profileText, run, sjis)
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
 LINK_MAP = os.environ.get("CFGSWEEP_LINK_MAP", "")
@@ -38,6 +39,13 @@ class WindowsBuild(unittest.TestCase):
         imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertIn("kernel32.dll", imported)
         self.assertLessEqual(imported, {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"})
+
+    def test_gives_the_systems_answers_only(self):
+        with open(EXE, "rb") as f:
+            image = f.read()
+        for text in ("CFGSWEEP_NT_ANSWERS", "CFGSWEEP_NT_LOG", "disposition-ex"):
+            self.assertNotIn(text.encode(), image)
+            self.assertNotIn(text.encode("utf-16-le"), image)
 
     def test_is_stripped(self):
         header = self.pe.FILE_HEADER
@@ -88,6 +96,30 @@ class WindowsBuild(unittest.TestCase):
         parts = [int(p) for p in VERSION.split(".")]
         self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS),
                          ((parts[0] << 16) | parts[1], parts[2] << 16))
+
+
+class AskedOfTheFileSystem(unittest.TestCase):
+    """What the command asks of the file system, read from Wine's trace of its calls."""
+
+    # The information classes that the FAT and exFAT drivers answer (FatCommonQueryInformation):
+    # Basic, Standard, Internal, Ea, Name, Position, All, AlternateName, NetworkOpen, NormalizedName.
+    FAT_CLASSES = {4, 5, 6, 7, 9, 14, 18, 21, 34, 48}
+
+    def test_only_classes_that_fat_answers(self):
+        for args, planted in (([], [X86_CFG]), (["/C"], [VS])):
+            with self.subTest(args=args):
+                scratch = Scratch()
+                self.addCleanup(scratch.remove)
+                plant(scratch, planted)
+                result = run(args, profileText(scratch.profile), wineDebug="+file,+process")
+                trace = result.err.decode("utf-8", "replace")
+                thread = re.search(r"NtCreateUserProcess \S*cfgsweep\.exe\S* .*? tid (\w+)", trace)
+                self.assertTrue(thread, "no start of cfgsweep.exe in the trace")
+                asked = {int(kind, 16) for kind in re.findall(
+                    r"^%s:trace:file:NtQueryInformationFile \(.*,(0x[0-9a-f]+)\)$" % thread.group(1),
+                    trace, re.M)}
+                self.assertTrue(asked, "no NtQueryInformationFile in the trace")
+                self.assertLessEqual(asked, self.FAT_CLASSES)
 
 
 class LaunchScript(Case):

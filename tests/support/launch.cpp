@@ -2,7 +2,8 @@
 // Wine puts its own USERPROFILE into every process it starts from outside, so the variable reaches
 // the command under test only from inside. Usage: launch NAME VALUE PROGRAM [ARGUMENT...], where
 // NAME is the spelling of the variable, or "-" to leave it out. Exits with the program's status.
-// Everything goes through the wide API, so that a value outside the ANSI code page arrives whole.
+// Everything goes through the wide API, so that a value outside the ANSI code page arrives whole;
+// a U+FFFF in VALUE becomes the unpaired surrogate U+D800, which no UTF-8 argument can carry.
 // Where CFGSWEEP_HOLD names a folder, it is held open meanwhile as another program may hold it,
 // without FILE_SHARE_READ, so that nobody else may list it.
 #include <windows.h>
@@ -63,7 +64,11 @@ int wmain(int argc, wchar_t* argv[]) {
   }
   FreeEnvironmentStringsW(inherited);
   if (std::wcscmp(argv[1], L"-") != 0) {
-    environment.append(argv[1]).append(L"=").append(argv[2]).push_back(L'\0');
+    std::wstring value = argv[2];
+    for (wchar_t& c : value) {
+      c = c == L'\xFFFF' ? L'\xD800' : c;
+    }
+    environment.append(argv[1]).append(L"=").append(value).push_back(L'\0');
   }
   environment.push_back(L'\0');
 
