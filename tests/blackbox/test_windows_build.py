@@ -14,9 +14,9 @@ from harness import (EXE, FOLDER_NOT_CREATED, PLANTED, USAGE, VS, X86_CFG, Case,
                      profileText, run, sjis)
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
-LINK_MAP = os.environ.get("CFGSWEEP_LINK_MAP", "")
+BUILD_DIR = os.environ.get("CFGSWEEP_BUILD_DIR", "")
 NOTICES = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "THIRD-PARTY-NOTICES.txt")
-SCRIPT = os.environ.get("CFGSWEEP_LAUNCH_SCRIPT", "")
+RUN_EXE = os.environ.get("CFGSWEEP_RUN_EXE", "")
 
 # Windows Vista, 7, 8, 8.1, and 10 and 11.
 SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
@@ -31,9 +31,14 @@ def resource(pe, kind):
 
 
 class WindowsBuild(unittest.TestCase):
+    """cfgsweep.exe as a bare Windows starts it."""
+
+    PATH = EXE
+
     @classmethod
     def setUpClass(cls):
-        cls.pe = pefile.PE(EXE)
+        cls.name = os.path.basename(cls.PATH)
+        cls.pe = pefile.PE(cls.PATH)
 
     def test_imports_only_system_dlls(self):
         imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
@@ -53,15 +58,15 @@ class WindowsBuild(unittest.TestCase):
         self.assertFalse([s.Name for s in self.pe.sections if s.Name.startswith(b"/")])
 
     def test_notices_name_every_archive_linked_in(self):
-        with open(LINK_MAP) as f:
+        with open(NOTICES, encoding="utf-8") as f:
+            named = set(re.findall(r"\S+\.[ao]\b", " ".join(re.findall(
+                r"^Linked in as: (.*(?:\n\S.*)*)", f.read(), re.M))))
+        with open(os.path.join(BUILD_DIR, self.name[:-len(".exe")] + ".map")) as f:
             linkMap = f.read()
         members = linkMap.split("\nDiscarded input sections")[0]
         linked = set(re.findall(r"^\S*?([^/\s]+\.a)\(", members, re.M))
         linked |= set(re.findall(r"^LOAD /usr/\S*?([^/\s]+\.o)$", linkMap, re.M))
         ours = {"libcfgsweep_core.a", "objects.a"}
-        with open(NOTICES, encoding="utf-8") as f:
-            named = set(re.findall(r"\S+\.[ao]\b", " ".join(re.findall(
-                r"^Linked in as: (.*(?:\n\S.*)*)", f.read(), re.M))))
         self.assertTrue(linked - ours, "no archive found in the link map")
         self.assertEqual(linked - ours - named, set(), "linked in, but not in the notices")
 
@@ -71,12 +76,16 @@ class WindowsBuild(unittest.TestCase):
         self.assertEqual(level.attrib, {"level": "asInvoker", "uiAccess": "false"})
         self.assertEqual({e.get("Id") for e in root.iter(
             "{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}, SUPPORTED_OS)
-        # Wine ignores it, but Windows starts no executable whose manifest names another processor.
+        # Wine ignores it, but Windows starts no executable whose manifest names another
+        # processor.
         identity = next(root.iter("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity"))
         machine = {pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: "x86",
                    pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: "amd64"}
-        self.assertEqual(identity.get("processorArchitecture"), machine[self.pe.FILE_HEADER.Machine])
-        aware = next(root.iter("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}longPathAware"))
+        self.assertEqual(identity.get("processorArchitecture"),
+                         machine[self.pe.FILE_HEADER.Machine])
+        self.assertEqual(identity.get("name"), self.name[:-len(".exe")])
+        aware = next(root.iter(
+            "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}longPathAware"))
         self.assertEqual(aware.text, "true")
 
     def test_version(self):
@@ -86,16 +95,24 @@ class WindowsBuild(unittest.TestCase):
         strings = tables[b"041104B0"]
         description = strings.pop("FileDescription")
         self.assertEqual(strings, {"FileVersion": VERSION, "ProductVersion": VERSION,
-                                   "ProductName": "cfgsweep", "InternalName": "cfgsweep",
+                                   "ProductName": "cfgsweep",
+                                   "InternalName": self.name[:-len(".exe")],
                                    "LegalCopyright": "Copyright (c) 2026 the cfgsweep authors. "
                                                      "MIT License",
-                                   "OriginalFilename": "cfgsweep.exe"})
-        self.assertIn("idapi32.cfg", description)
-        self.assertIn("TALVO の起動停止を修正", description)
+                                   "OriginalFilename": self.name})
+        self.assertIn("TALVO の起動停止", description)
+        self.assertIn("idapi32.cfg" if self.name == "cfgsweep.exe" else "cfgsweep.exe を実行",
+                      description)
         fixed = self.pe.VS_FIXEDFILEINFO[0]
         parts = [int(p) for p in VERSION.split(".")]
         self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS),
                          ((parts[0] << 16) | parts[1], parts[2] << 16))
+
+
+class LauncherBuild(WindowsBuild):
+    """run-cfgsweep.exe, which a double-click starts, as a bare Windows starts it."""
+
+    PATH = RUN_EXE
 
 
 class AskedOfTheFileSystem(unittest.TestCase):
@@ -122,10 +139,11 @@ class AskedOfTheFileSystem(unittest.TestCase):
                 self.assertLessEqual(asked, self.FAT_CLASSES)
 
 
-class LaunchScript(Case):
-    """run-cfgsweep.cmd under Wine's cmd, beside the executable as the ZIP has them, with a key fed
-    for its pause: the command's own bytes first, then the script's word on the status, which is
-    also its own exit status."""
+class LaunchProgram(Case):
+    """run-cfgsweep.exe under Wine, beside cfgsweep.exe as the ZIP has them or alone, started as a
+    double-click starts it or from cmd: the command's own bytes first, then the launcher's word on
+    the status in code page 932, the status also its own exit status. Its output is captured, so
+    it shares no console and never waits for a key."""
 
     def folder(self, name, *files):
         """A scratch folder named `name` holding copies of `files`."""
@@ -138,43 +156,50 @@ class LaunchScript(Case):
         return folder
 
     def test_passes_output_and_status_through(self):
-        extracted = self.folder("cfgsweep", EXE, SCRIPT)
-        alone = self.folder("script alone", SCRIPT)
-        awkward = self.folder("R&D tools", SCRIPT)
-        exclaimed = self.folder("tools!new", EXE, SCRIPT)
+        both = (EXE, RUN_EXE)
         kept = [VS + "Program Files (x86)/Common Files/Borland Shared/BDE/idapi32.cfg/keep"]
-        said = lambda folder: sjis("探した場所: " + profileText(folder) + "\\")
-        # name, folder, cmd switches, arguments, planted, status, output first, what it says
-        # (bytes or a function of the folder), and what it must not say.
-        for name, where, switches, args, planted, status, out, says, never in (
-                ("help", extracted, [], ["/?"], [VS], 0, USAGE, "正常に終了しました。", "コピー"),
-                ("failed fixture", extracted, [], ["/C"], [], 1, FOLDER_NOT_CREATED,
+        said = lambda folder: ("探した場所: " + profileText(folder) + "\\").encode("cp932", "replace")
+        ok = "正常に終了しました。"
+        # name, folder, its files, started from cmd, arguments, planted, status, output first,
+        # what it says (text, or bytes of a function of the folder), and what it must not say.
+        for name, where, files, fromCmd, args, planted, status, out, says, never in (
+                ("help /?", "cfgsweep", both, False, ["/?"], [VS], 0, USAGE, ok, "コピー"),
+                ("help /h in R&D tools", "R&D tools", both, False, ["/h"], [VS], 0, USAGE, ok,
+                 "見つかりません"),
+                ("help /H in tools!new, from cmd", "tools!new", both, True, ["/H"], [VS], 0, USAGE,
+                 ok, "見つかりません"),
+                ("failed fixture /C in Zoë", "Zoë", both, False, ["/C"], [], 1, FOLDER_NOT_CREATED,
                  "テスト用のダミーファイルを設置できませんでした。", "試験用"),
-                ("fixture", extracted, [], ["/c"], [VS], 0, PLANTED,
+                ("fixture /c", "cfgsweep", both, True, ["/c"], [VS], 0, PLANTED,
                  "オプションなしでもう一度実行して削除してください。", "コピー"),
-                ("copy kept, nothing printed", extracted, [], [], kept, 1, b"",
+                ("copy kept, nothing printed", "cfgsweep", both, False, [], kept, 1, b"",
                  "コピーがまだ残っています。上に何も表示されていなくても、コピーは残っています。",
                  "管理者に連絡してください"),
-                ("no cfgsweep.exe beside it", alone, [], [], [VS], 9009, b"", said, None),
-                ("R&D tools without cfgsweep.exe", awkward, [], [], [VS], 9009, b"", said, None),
-                ("tools!new, delayed expansion on", exclaimed, ["/v:on"], ["/?"], [VS], 0, USAGE,
-                 "正常に終了しました。", "見つかりません")):
+                ("unknown option, arguments passed on", "cfgsweep", both, False, ["/x", "/C"],
+                 kept, 1, b"", "コピーがまだ残っています。", "ダミー"),
+                ("no cfgsweep.exe beside it", "cfgsweep", (RUN_EXE,), False, [], [VS], 9009, b"",
+                 said, None),
+                ("R&D tools without cfgsweep.exe", "R&D tools", (RUN_EXE,), False, [], [VS], 9009,
+                 b"", said, None),
+                ("Zoë without cfgsweep.exe", "Zoë", (RUN_EXE,), False, [], [VS], 9009, b"", said,
+                 None)):
             with self.subTest(name), tempfile.TemporaryDirectory() as top:
+                where = self.folder(where, *files)
                 for entry in planted:
                     os.makedirs(os.path.join(top, entry))
-                script = profileText(os.path.join(where, os.path.basename(SCRIPT)))
-                # Started as a double-click starts it, or by cmd with the switches given.
-                command = (["C:\\windows\\system32\\cmd.exe"] + switches + ["/c", script]
-                           if switches else [script])
+                program = profileText(os.path.join(where, "run-cfgsweep.exe"))
+                command = ["C:\\windows\\system32\\cmd.exe", "/c", program] if fromCmd else [program]
                 result = run(command[1:] + args, profileText(top), lang="ja_JP.UTF-8",
-                             program=command[0], keys=b"\r\n", merged=True)
+                             program=command[0], merged=True)
                 # Wine hands a status on to Linux, which keeps only its low byte.
                 self.assertEqual(result.status, status % 256)
                 self.assertTrue(result.out.startswith(out), result.out)
                 self.assertIn(says(where) if callable(says) else sjis(says), result.out)
                 self.assertIn(sjis("終了コードは %d です。" % status), result.out)
+                self.assertNotIn(sjis("キーを押してください"), result.out)
                 if never:
                     self.assertNotIn(sjis(never), result.out)
+
 
 if __name__ == "__main__":
     unittest.main()
