@@ -1,0 +1,292 @@
+"""The signed release, made with keys that exist only in this test's scratch folder: a throwaway
+CA, an RSA code-signing certificate in a PKCS#12 file with its password in a file, and a time-stamp
+authority answering on loopback. Run by tools/test after the release is built; a second clone of
+the checkout attaches the detached signatures to a release of its own."""
+
+import hashlib
+import http.server
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+import zipfile
+
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.path.join(TOP, "build", "windows")
+SIGNED = os.path.join(BUILD, "signed")
+PASSWORD = "correct horse 7"
+
+OPENSSL_CONFIG = """[req]
+distinguished_name = dn
+prompt = no
+[dn]
+CN = unused
+[ca]
+basicConstraints = critical, CA:true
+keyUsage = critical, keyCertSign, cRLSign
+[codesign]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+[server]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+[tsa]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+[tsa_config]
+serial = {scratch}/tsa-serial
+signer_cert = {scratch}/tsa.crt
+certs = {scratch}/ca.crt
+signer_key = {scratch}/tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+ess_cert_id_alg = sha256
+"""
+
+# Every program that signing starts, with the arguments it was given, so that the password is
+# seen never to be one of them.
+SHIM = """#!/bin/sh
+printf '%s\\n' "$0 $*" >>"{log}"
+exec /usr/bin/$(basename "$0") "$@"
+"""
+
+
+def openssl(*args):
+    subprocess.run(["openssl"] + list(args), check=True, capture_output=True)
+
+
+def tool(name, *args, cwd=TOP, env=None):
+    return subprocess.run(["/usr/bin/python3", os.path.join(cwd, "tools", name)] + list(args),
+                          capture_output=True, text=True, env=env)
+
+
+def files(folder):
+    """Every file below `folder`, by relative path, with its bytes."""
+    found = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(root, name), "rb") as f:
+                found[os.path.relpath(os.path.join(root, name), folder)] = f.read()
+    return found
+
+
+class TimeStamps(http.server.BaseHTTPRequestHandler):
+    """An RFC 3161 time-stamp authority: openssl ts -reply for each request posted."""
+
+    def do_POST(self):
+        query = os.path.join(self.server.scratch, "query.tsq")
+        with open(query, "wb") as f:
+            f.write(self.rfile.read(int(self.headers["Content-Length"])))
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", self.server.config,
+                                "-section", "tsa_config", "-queryfile", query],
+                               capture_output=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+
+class SignedRelease(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="cfgsweep-signing-")
+        config = cls.path("openssl.cnf")
+        with open(config, "w") as f:
+            f.write(OPENSSL_CONFIG.format(scratch=cls.scratch))
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cls.path("ca.key"),
+                "-out", cls.path("ca.crt"), "-days", "30", "-subj", "/CN=cfgsweep test CA",
+                "-config", config, "-extensions", "ca")
+        for name, use in (("vendor", "codesign"), ("server", "server"), ("tsa", "tsa")):
+            openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", cls.path(name + ".key"),
+                    "-out", cls.path(name + ".csr"), "-subj", "/CN=cfgsweep test " + name)
+            openssl("x509", "-req", "-in", cls.path(name + ".csr"), "-CA", cls.path("ca.crt"),
+                    "-CAkey", cls.path("ca.key"), "-CAcreateserial", "-days", "30",
+                    "-out", cls.path(name + ".crt"), "-extfile", config, "-extensions", use)
+        with open(cls.path("password"), "w") as f:
+            f.write(PASSWORD + "\n")
+        for name, extra in (("vendor", []), ("server", []), ("keyless", ["-nokeys"])):
+            source = "vendor" if name == "keyless" else name
+            openssl("pkcs12", "-export", "-in", cls.path(source + ".crt"), "-certfile",
+                    cls.path("ca.crt"), "-passout", "file:" + cls.path("password"),
+                    "-out", cls.path(name + ".p12"),
+                    *(extra or ["-inkey", cls.path(source + ".key")]))
+        with open(cls.path("tsa-serial"), "w") as f:
+            f.write("01\n")
+        cls.server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamps)
+        cls.server.scratch, cls.server.config = cls.scratch, config
+        threading.Thread(target=cls.server.serve_forever, daemon=True).start()
+        cls.timestamp = "http://127.0.0.1:%d/" % cls.server.server_address[1]
+        # A port that nothing answers on: the one just closed.
+        probe = http.server.HTTPServer(("127.0.0.1", 0), TimeStamps)
+        cls.silent = "http://127.0.0.1:%d/" % probe.server_address[1]
+        probe.server_close()
+        shims = cls.path("bin")
+        os.mkdir(shims)
+        for name in ("osslsigncode", "openssl"):
+            with open(os.path.join(shims, name), "w") as f:
+                f.write(SHIM.format(log=cls.path("commands.log")))
+            os.chmod(os.path.join(shims, name), 0o755)
+        cls.env = dict(os.environ, PATH=shims + os.pathsep + os.environ["PATH"])
+        shutil.rmtree(SIGNED, ignore_errors=True)
+        cls.signed = cls.sign(cls.path("vendor.p12"), cls.silent, cls.timestamp)
+        cls.result = files(SIGNED)
+        cls.release = next(n for n in os.listdir(BUILD) if n.endswith("-windows.zip"))
+
+    @classmethod
+    def path(cls, name):
+        return os.path.join(cls.scratch, name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.shutdown()
+        cls.server.server_close()
+        shutil.rmtree(cls.scratch)
+
+    @classmethod
+    def sign(cls, pkcs12, *urls, password=None):
+        stamps = [arg for url in urls for arg in ("--timestamp", url)]
+        return tool("sign-release", "--pkcs12", pkcs12, "--password-file",
+                    password or cls.path("password"), *stamps, env=cls.env)
+
+    def signedPrograms(self):
+        with zipfile.ZipFile(os.path.join(SIGNED, self.release)) as archive:
+            return {entry.filename: archive.read(entry) for entry in archive.infolist()
+                    if entry.filename.endswith(".exe")}
+
+    def test_signed_programs_verify_with_their_time_stamp(self):
+        self.assertEqual(self.signed.returncode, 0, self.signed.stderr)
+        for name, program in self.signedPrograms().items():
+            with self.subTest(name):
+                exe = self.path(os.path.basename(name))
+                with open(exe, "wb") as f:
+                    f.write(program)
+                verified = subprocess.run(
+                    ["osslsigncode", "verify", "-CAfile", self.path("ca.crt"), "-TSA-CAfile",
+                     self.path("ca.crt"), "-in", exe], capture_output=True, text=True)
+                self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+                self.assertIn("Timestamp Server Signature verification: ok", verified.stdout)
+                subprocess.run(["osslsigncode", "remove-signature", "-in", exe, "-out",
+                                exe + ".bare"], check=True, capture_output=True)
+                with zipfile.ZipFile(os.path.join(BUILD, self.release)) as unsigned, \
+                        open(exe + ".bare", "rb") as bare:
+                    self.assertEqual(bare.read(), unsigned.read(name), "signature removed")
+
+    def test_signed_cfgsweep_passes_a_windows_suite(self):
+        exe = self.path("signed") + "/cfgsweep.exe"
+        os.makedirs(os.path.dirname(exe), exist_ok=True)
+        with open(exe, "wb") as f:
+            f.write(next(p for n, p in self.signedPrograms().items() if n.endswith("/cfgsweep.exe")))
+        env = dict(os.environ, CFGSWEEP_EXE=exe, CFGSWEEP_RUNNER=shutil.which("wine"),
+                   CFGSWEEP_LAUNCHER=os.path.join(BUILD, "tests", "launch.exe"),
+                   CFGSWEEP_EXE_BITS="32", WINEPREFIX=os.path.join(BUILD, "wineprefix"),
+                   WINEDEBUG="-all", PYTHONDONTWRITEBYTECODE="1")
+        # One server for every case, as the Windows suites have, spares each case Wine's start.
+        subprocess.run(["wineserver", "-p60"], env=env, check=True)
+        try:
+            suite = subprocess.run([sys.executable, "-m", "unittest", "-v", "test_dispatch"],
+                                   cwd=os.path.join(TOP, "tests", "blackbox"), capture_output=True,
+                                   text=True, env=env)
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env)
+        self.assertEqual(suite.returncode, 0, suite.stderr)
+        if "OK (skipped=" in suite.stderr and " ... ok" not in suite.stderr:
+            self.skipTest(suite.stderr.split("skipped ", 1)[1].splitlines()[0])
+
+    def test_only_the_programs_change(self):
+        with zipfile.ZipFile(os.path.join(BUILD, self.release)) as unsigned, \
+                zipfile.ZipFile(os.path.join(SIGNED, self.release)) as signed:
+            describe = lambda archive: [
+                (e.filename, e.date_time, e.external_attr, e.compress_type,
+                 None if e.filename.endswith(".exe") else archive.read(e))
+                for e in archive.infolist()]
+            self.assertEqual(describe(signed), describe(unsigned))
+        signatures = self.release[:-len(".zip")] + "-signatures.zip"
+        with zipfile.ZipFile(os.path.join(SIGNED, signatures)) as archive:
+            self.assertEqual(archive.namelist(), ["cfgsweep.exe.sig", "run-cfgsweep.exe.sig"])
+        self.assertEqual(sorted(self.result), sorted(
+            [self.release, signatures, "SHA256SUMS", "SIGNINFO.txt"]))
+        sums = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=SIGNED, capture_output=True)
+        self.assertEqual(sums.returncode, 0, sums.stdout)
+
+    def test_password_never_on_a_command_line_nor_printed(self):
+        with open(self.path("commands.log")) as f:
+            commands = f.read()
+        self.assertIn("osslsigncode sign", commands)
+        self.assertNotIn(PASSWORD, commands + self.signed.stdout + self.signed.stderr)
+
+    def test_a_second_clone_attaches_the_same_release(self):
+        clone = self.path("clone")
+        subprocess.run(["git", "clone", "-q", TOP, clone], check=True)
+        signatures = os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip")
+        attached = tool("attach-signatures", signatures, cwd=clone, env=self.env)
+        self.assertNotEqual(attached.returncode, 0, "attached with no release built")
+        self.assertIn("no release built yet", attached.stderr)
+        subprocess.run("cmake --preset windows -DBUILD_TESTING=OFF >/dev/null && cmake --build "
+                       "--preset windows -j%d --target release >/dev/null" % os.cpu_count(),
+                       shell=True, cwd=clone, check=True)
+        attached = tool("attach-signatures", signatures, cwd=clone, env=self.env)
+        self.assertEqual(attached.returncode, 0, attached.stderr)
+        self.assertEqual(files(os.path.join(clone, "build", "windows", "signed")), self.result)
+        # One byte of cfgsweep.exe changed, in the release ZIP of the clone.
+        release = os.path.join(clone, "build", "windows", self.release)
+        with zipfile.ZipFile(release) as archive:
+            entries = [(entry, archive.read(entry)) for entry in archive.infolist()]
+        with zipfile.ZipFile(release, "w") as archive:
+            for entry, data in entries:
+                if entry.filename.endswith("/cfgsweep.exe"):
+                    data = data[:-1] + bytes([data[-1] ^ 1])
+                archive.writestr(entry, data)
+        before = files(os.path.join(clone, "build", "windows", "signed"))
+        attached = tool("attach-signatures", signatures, cwd=clone, env=self.env)
+        self.assertNotEqual(attached.returncode, 0)
+        self.assertIn("was not made over this build's cfgsweep.exe", attached.stderr)
+        self.assertEqual(files(os.path.join(clone, "build", "windows", "signed")), before)
+
+    def test_bad_input_leaves_nothing_behind(self):
+        extra = self.path("extra-signatures.zip")
+        shutil.copy(os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip"), extra)
+        with zipfile.ZipFile(extra, "a") as archive:
+            archive.writestr("notes.txt", "not a signature")
+        with open(self.path("wrong-password"), "w") as f:
+            f.write("wrong\n")
+        sign = lambda p12, *urls, password=None: lambda: self.sign(
+            self.path(p12), *(urls or [self.timestamp]), password=password)
+        attach = lambda path: lambda: tool("attach-signatures", path, env=self.env)
+        for name, run, says in (
+                ("wrong password", sign("vendor.p12", password=self.path("wrong-password")),
+                 "wrong password"),
+                ("missing PKCS#12 file", sign("absent.p12"), "cannot read"),
+                ("missing password file", sign("vendor.p12", password=self.path("absent")),
+                 "cannot read"),
+                ("not for code signing", sign("server.p12"), "not for code signing"),
+                ("no key for the certificate", sign("keyless.p12"), "no key that matches"),
+                ("no time stamp answers", sign("vendor.p12", self.silent, self.silent),
+                 "no time-stamp URL answered"),
+                ("signatures ZIP missing", attach(self.path("absent.zip")), "cannot read"),
+                ("signatures ZIP holds more", attach(extra), "not one signature for each")):
+            with self.subTest(name):
+                done = run()
+                self.assertNotEqual(done.returncode, 0)
+                self.assertEqual(len(done.stderr.strip().splitlines()), 1, done.stderr)
+                self.assertIn(says, done.stderr)
+                self.assertNotIn(PASSWORD, done.stdout + done.stderr)
+                self.assertEqual(files(SIGNED), self.result)
+                self.assertEqual(sorted(n for n in os.listdir(BUILD) if "signed" in n
+                                        or n.startswith("tmp")), ["signed"])
+
+
+if __name__ == "__main__":
+    unittest.main()
