@@ -1,12 +1,6 @@
 // The shipped cfgsweep.exe: every call goes straight to the system.
 #include "virtualstore/nt_calls_windows.h"
 
-extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apcRoutine,
-                                               PVOID apcContext, PIO_STATUS_BLOCK io, PVOID buffer,
-                                               ULONG length, FILE_INFORMATION_CLASS kind,
-                                               BOOLEAN single, PUNICODE_STRING filter,
-                                               BOOLEAN restart);
-
 namespace cfgsweep {
 
 NTSTATUS ntCreateFile(HANDLE* opened, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes,

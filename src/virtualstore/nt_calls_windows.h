@@ -10,6 +10,13 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
+// The system's own call, which winternl.h does not declare.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apcRoutine,
+                                               PVOID apcContext, PIO_STATUS_BLOCK io, PVOID buffer,
+                                               ULONG length, FILE_INFORMATION_CLASS kind,
+                                               BOOLEAN single, PUNICODE_STRING filter,
+                                               BOOLEAN restart);
+
 namespace cfgsweep {
 
 // NtCreateFile with no allocation size, no attributes of its own and no extended attributes:

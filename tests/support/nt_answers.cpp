@@ -24,12 +24,6 @@
 
 #include "virtualstore/nt_calls_windows.h"
 
-extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apcRoutine,
-                                               PVOID apcContext, PIO_STATUS_BLOCK io, PVOID buffer,
-                                               ULONG length, FILE_INFORMATION_CLASS kind,
-                                               BOOLEAN single, PUNICODE_STRING filter,
-                                               BOOLEAN restart);
-
 namespace cfgsweep {
 
 namespace {
