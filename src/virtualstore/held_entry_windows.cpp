@@ -11,10 +11,6 @@ namespace {
 
 const ULONG kRemoteDevice = 0x10;
 
-[[noreturn]] void raiseStatus(const char* label, const std::string& text, NTSTATUS status) {
-  raise(label, text, RtlNtStatusToDosError(status));
-}
-
 UNICODE_STRING unicodeString(const std::wstring& text) {
   UNICODE_STRING result;
   result.Buffer = const_cast<wchar_t*>(text.c_str());
@@ -62,6 +58,10 @@ void raise(const char* label, const std::string& text, DWORD error) {
   throw fs::filesystem_error(
       label, toFileSystemPath(text),
       boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
+}
+
+void raiseStatus(const char* label, const std::string& text, NTSTATUS status) {
+  raise(label, text, RtlNtStatusToDosError(status));
 }
 
 NTSTATUS openRelative(const Handle& folder, const std::wstring& name, ACCESS_MASK access,

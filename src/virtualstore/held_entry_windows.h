@@ -52,6 +52,9 @@ class Handle {
 // Raises filesystem_error, labelled `label`, for the composed `text` and the Windows `error`.
 [[noreturn]] void raise(const char* label, const std::string& text, DWORD error);
 
+// raise() for the NTSTATUS `status`, as the Windows error that it stands for.
+[[noreturn]] void raiseStatus(const char* label, const std::string& text, NTSTATUS status);
+
 // Opens `name`, one name, relative to the held `folder`, never through a reparse point there,
 // with `access` and NtCreateFile's `disposition` and `options`; the NTSTATUS.
 NTSTATUS openRelative(const Handle& folder, const std::wstring& name, ACCESS_MASK access,

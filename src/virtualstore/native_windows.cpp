@@ -32,7 +32,8 @@ struct DispositionInformationEx {
   ULONG Flags;
 };
 
-std::wstring wideFromUtf8(const std::string& text) {
+// The composed `text` as the file system gets it.
+std::wstring wideOf(const std::string& text) {
   return toFileSystemPath(text).native();
 }
 
@@ -48,10 +49,6 @@ struct Walk {
   bool pending = false;  // whether `found` is absent because its deletion is pending
 };
 
-[[noreturn]] void raiseStatus(const char* label, const std::string& text, NTSTATUS status) {
-  raise(label, text, RtlNtStatusToDosError(status));
-}
-
 bool isAbsence(NTSTATUS status) {
   return status == kNameNotFound || status == kPathNotFound;
 }
@@ -62,7 +59,7 @@ bool isAbsence(NTSTATUS status) {
 void openProfile(Walk& walk, const char* label) {
   // The trailing separator keeps a profile of "C:" or "" naming the root that the composed texts
   // name; the profile itself, and any link at it or above it, is followed as given.
-  const std::wstring profileName = wideFromUtf8(walk.found.path + '\\');
+  const std::wstring profileName = wideOf(walk.found.path + '\\');
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   walk.entryListable = true;
   for (const DWORD rights : {DWORD{FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE},
@@ -97,7 +94,7 @@ void stepDown(Walk& walk, const std::string& name, ACCESS_MASK access, bool remo
               const char* label) {
   walk.folder = std::move(walk.entry);
   walk.listable = walk.entryListable;
-  walk.name = wideFromUtf8(name);
+  walk.name = wideOf(name);
   walk.found.path += '\\' + name;
   const NTSTATUS status = openEntry(walk.folder, walk.name, access, walk.entry, walk.entryListable);
   if (status == kNoSuchFile || status == kUntrustedMountPoint) {
