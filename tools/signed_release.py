@@ -65,9 +65,10 @@ def programsOf(release):
                 if entry.filename.endswith(".exe")}
 
 
-def messageDigests(signed):
+def messageDigests(signed, anchors):
     """The digest that the signature on `signed` vouches for, and the one of its bytes."""
-    said = subprocess.run(["osslsigncode", "verify", "-in", signed], capture_output=True)
+    said = subprocess.run(["osslsigncode", "verify", "-CAfile", anchors, "-TSA-CAfile", anchors,
+                           "-in", signed], capture_output=True)
     text = (said.stdout + said.stderr).decode(errors="replace")
     current = re.search(r"Current message digest\s*:\s*(\w+)", text)
     calculated = re.search(r"Calculated message digest\s*:\s*(\w+)", text)
@@ -84,11 +85,16 @@ def attach(work, name, unsigned, signature):
         f.write(signature)
     if os.path.exists(base + ".signed"):
         os.remove(base + ".signed")
-    # osslsigncode also checks the signer's chain and fails where this machine does not trust it,
-    # which is no concern here: the digest below is.
-    subprocess.run(["osslsigncode", "attach-signature", "-sigin", base + SIGNATURE, "-in", base,
-                    "-out", base + ".signed"], capture_output=True)
-    current, calculated = messageDigests(base + ".signed") if os.path.exists(
+    # osslsigncode also checks the signer's chain, and fails where this machine does not trust it,
+    # which is no concern here: the digest below is. Yet some versions write nothing without a
+    # file of trusted certificates: the signature's own serve.
+    anchors = base + ".certificates"
+    with open(anchors, "wb") as f:
+        f.write(run("openssl", "pkcs7", "-inform", "DER", "-print_certs", stdin=signature))
+    subprocess.run(["osslsigncode", "attach-signature", "-CAfile", anchors, "-TSA-CAfile", anchors,
+                    "-sigin", base + SIGNATURE, "-in", base, "-out", base + ".signed"],
+                   capture_output=True)
+    current, calculated = messageDigests(base + ".signed", anchors) if os.path.exists(
         base + ".signed") else (None, None)
     if not current or current != calculated:
         raise Refusal("the signature for %s was not made over this build's %s: its message digest "
