@@ -23,7 +23,9 @@ import zipfile
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(TOP, "build", "windows")
 SIGNED = os.path.join(BUILD, "signed")
-SIGNATURE = ".sig"
+# PKCS#7 in PEM: what every osslsigncode version extracts alike (2.5 writes the raw certificate
+# table where DER is asked for).
+SIGNATURE = ".pem"
 
 
 class Refusal(Exception):
@@ -90,7 +92,7 @@ def attach(work, name, unsigned, signature):
     # file of trusted certificates: the signature's own serve.
     anchors = base + ".certificates"
     with open(anchors, "wb") as f:
-        f.write(run("openssl", "pkcs7", "-inform", "DER", "-print_certs", stdin=signature))
+        f.write(run("openssl", "pkcs7", "-print_certs", stdin=signature))
     subprocess.run(["osslsigncode", "attach-signature", "-CAfile", anchors, "-TSA-CAfile", anchors,
                     "-sigin", base + SIGNATURE, "-in", base, "-out", base + ".signed"],
                    capture_output=True)
@@ -203,7 +205,8 @@ def sign(work, name, program, pkcs12, passwordFile, urls, link):
     else:
         run(*command, "-in", base, "-out", base + ".signed")
         raise Refusal("no time-stamp URL answered: %s" % " ".join(urls))
-    run("osslsigncode", "extract-signature", "-in", base + ".signed", "-out", base + SIGNATURE)
+    run("osslsigncode", "extract-signature", "-pem", "-in", base + ".signed", "-out",
+        base + SIGNATURE)
     with open(base + SIGNATURE, "rb") as f:
         return f.read()
 

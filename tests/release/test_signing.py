@@ -229,7 +229,7 @@ class SignedRelease(unittest.TestCase):
             self.assertEqual(describe(signed), describe(unsigned))
         signatures = self.release[:-len(".zip")] + "-signatures.zip"
         with zipfile.ZipFile(os.path.join(SIGNED, signatures)) as archive:
-            self.assertEqual(archive.namelist(), ["cfgsweep.exe.sig", "run-cfgsweep.exe.sig"])
+            self.assertEqual(archive.namelist(), ["cfgsweep.exe.pem", "run-cfgsweep.exe.pem"])
         self.assertEqual(sorted(self.result), sorted(
             [self.release, signatures, "SHA256SUMS", "SIGNINFO.txt"]))
         sums = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=SIGNED, capture_output=True)
