@@ -14,13 +14,14 @@
 
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/path.hpp>
+#include <boost/system/error_code.hpp>
 
 namespace cfgsweep {
 
 namespace fs = boost::filesystem;
 
 // The process environment: NUL-terminated "NAME=value" entries in the system's order, ending in
-// a null pointer. On Windows they are read from the wide environment and held as UTF-8.
+// a null pointer. On Windows they are read from the wide environment and held as WTF-8.
 const char* const* processEnvironment();
 
 // Asks the system, where it offers this, not to follow any junction or link that a user without
@@ -28,7 +29,7 @@ const char* const* processEnvironment();
 void distrustUsersLinks();
 
 // A file-system path made from the backslash-separated composed `text`, for one call into the file
-// system: on Windows the UTF-8 text in UTF-16, so that every name arrives as it is spelled;
+// system: on Windows the WTF-8 text in UTF-16, so that every name arrives as it is spelled;
 // elsewhere with every backslash turned into a slash.
 fs::path toFileSystemPath(const std::string& text);
 
@@ -36,9 +37,14 @@ fs::path toFileSystemPath(const std::string& text);
 // where a character that it cannot spell becomes "?", never a look-alike; unchanged elsewhere.
 std::string consolePathText(const std::string& text);
 
-// The description of `error` as it is printed: its label, the system's message and its path in
-// double quotation marks, the path on Windows spelled as consolePathText spells it.
-std::string failureDescription(const fs::filesystem_error& error);
+// The file-system `path` of a raised error as it is printed: on Windows in code page 932, as
+// consolePathText spells a composed text; elsewhere as the file system spells it.
+std::string printedPath(const fs::path& path);
+
+// The system's own message for the system-category `error` as it is printed, with whatever line
+// end and full stop the system ends it with: on Windows the system's wide text in code page 932,
+// a character that it cannot spell as "?"; elsewhere the C library's text.
+std::string systemMessageText(const boost::system::error_code& error);
 
 // Whether anything is at the composed `text`, asked by path as any program asks, links followed:
 // the copy counts as there for as long as it can be seen at its path, behind a link too. A name

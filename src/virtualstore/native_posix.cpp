@@ -168,8 +168,12 @@ std::string consolePathText(const std::string& text) {
   return text;
 }
 
-std::string failureDescription(const fs::filesystem_error& error) {
-  return error.what();
+std::string printedPath(const fs::path& path) {
+  return path.string();
+}
+
+std::string systemMessageText(const boost::system::error_code& error) {
+  return error.message();
 }
 
 FoundEntry findEntry(const std::string& text, const char* label) {

@@ -1,5 +1,7 @@
 #include "virtualstore/removal.h"
 
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
@@ -10,6 +12,27 @@
 namespace cfgsweep {
 
 namespace {
+
+// The label of the operation that `error` reports. The library keeps it at the head of its own
+// text, which newer versions follow with the message, a category and a number.
+std::string operationLabel(const fs::filesystem_error& error) {
+  const std::string text = error.std::runtime_error::what();
+  return text.substr(0, text.find(": "));
+}
+
+// The line that reports `error`, as the library has always composed it: the operation's label,
+// the system's message without its trailing line end and full stop, and the path in quotation
+// marks; composed here so that it reads the same whatever the library's version.
+std::string failureDescription(const fs::filesystem_error& error) {
+  std::string message = systemMessageText(error.code());
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.pop_back();
+  }
+  if (!message.empty() && message.back() == '.') {
+    message.pop_back();
+  }
+  return operationLabel(error) + ": " + message + ": \"" + printedPath(error.path1()) + '"';
+}
 
 // Removes what `target` (two or more components) names, if anything, and returns `target` less its
 // last component; after a refused removal, or one that met a link, returns an empty list to end

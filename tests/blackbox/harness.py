@@ -7,6 +7,7 @@ CFGSWEEP_RUNNER names Wine and CFGSWEEP_LAUNCHER the helper that hands the comma
 
 import atexit
 import collections
+import functools
 import hashlib
 import os
 import re
@@ -132,11 +133,13 @@ def folderFailure(relative):
             ("err", lambda s: consolePath(composed(s.profile, relative)) + LINE_END)]
 
 
-def refusedRemoval(relative):
+def refusedRemoval(relative, message=None):
     """Event of the line reporting that removing what lies at `relative` below the profile was
-    refused; the library's frame names the path as the file system spells it."""
+    refused; the library's frame names the path as the file system spells it. `message` is the
+    system's message as printed, where the row knows Wine's wording."""
     # The system's wording follows Wine's language; only the frame around it is fixed there.
-    message = rb"[^\r\n]+" if WINDOWS else re.escape(b"Permission denied")
+    message = (re.escape(message) if message else rb"[^\r\n]+") if WINDOWS else re.escape(
+        b"Permission denied")
     return ("err", lambda s: Pattern(
         re.escape(b"boost::filesystem::remove: ") + message
         + re.escape(b': "' + consolePath(native(composed(s.profile, relative))) + b'"' + LINE_END)))
@@ -264,12 +267,12 @@ _installed = {}
 _installFolder = []
 
 
-def kernelRuns32BitPrograms():
-    """Whether this machine starts a 32-bit x86 program: its 32-bit loader, which wine32 brings."""
-    try:
-        return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True).returncode == 0
-    except OSError:
-        return False
+@functools.lru_cache(maxsize=None)
+def wine32Missing():
+    """Why Wine cannot start a 32-bit program on this machine, or None where it can."""
+    probe = subprocess.run([os.path.join(os.path.dirname(__file__), "..", "support", "wine32-missing")],
+                           capture_output=True, text=True)
+    return probe.stdout.strip() if probe.returncode == 0 else None
 
 
 def installedExe(exe=EXE):
@@ -294,14 +297,15 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
     for its default races or a dict of its settings; `lang` is the Unix locale, from which Wine
     takes its ANSI code page. Under Wine, `program` (a Windows path) runs in the command's place.
     `keys` are bytes fed on standard input. Under Wine, `answers` runs the build that gives them in
-    place of the system's (tests/support/injected.cpp), and `hold` names a folder that the launcher
+    place of the system's (tests/support/nt_answers.cpp), and `hold` names a folder that the launcher
     holds open without read sharing meanwhile, and `wineDebug` is Wine's trace setting, its trace
     then on standard error. The result counts the file-system calls that the
     shim saw and lists the races it staged, or the answers injected."""
     if WINDOWS:
-        if os.environ.get("CFGSWEEP_EXE_BITS") == "32" and not kernelRuns32BitPrograms():
-            raise unittest.SkipTest("this machine's kernel cannot run 32-bit programs, so Wine "
-                                    "cannot start the 32-bit cfgsweep.exe")
+        if os.environ.get("CFGSWEEP_EXE_BITS") == "32":
+            why = wine32Missing()
+            if why:
+                raise unittest.SkipTest(why + ", so Wine cannot start the 32-bit cfgsweep.exe")
         if racing:
             raise unittest.SkipTest("the races are staged by preloading into a Linux process")
         env = {k: v for k, v in os.environ.items()

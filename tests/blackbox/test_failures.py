@@ -80,6 +80,10 @@ class Failures(Case):
             "Zoë under code page 1252": dict(
                 lang="en_US.UTF-8", profileName="Zoë", plant=[X86_CFG], grant={X86_CFG: 0o444},
                 events=[refusedRemoval(X86_CFG)], status=1),
+            # The system's message too: a French accent is no lead byte that eats a character.
+            "French message under code page 1252": dict(
+                lang="fr_FR.UTF-8", profileName="Zoë", plant=[X86_CFG], grant={X86_CFG: 0o444},
+                events=[refusedRemoval(X86_CFG, b"Acc?s refus?")], status=1),
         })
 
     def test_fixture_failures(self):

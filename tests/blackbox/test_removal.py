@@ -82,7 +82,8 @@ class Removal(Case):
             kept, answers="disposition-ex|idapi32.cfg|C0000022", asked=["disposition-ex"],
             events=[refusedRemoval(X86_CFG), refusedRemoval(PF_CFG)])
         table.update({
-            # FAT and exFAT refuse the attribute-tag class, which only a reparse point needs.
+            # FAT refuses the attribute-tag class, which only a reparse point needs (and exFAT, by
+            # inference: its driver is not published).
             "attribute-tag class refused": dict(removed, answers="tag-status|*|C000000D", asked=[]),
             # Windows 7, FAT, or another run's deletion in flight.
             "copy's deletion pending": dict(
@@ -121,8 +122,21 @@ class Removal(Case):
                 kept, answers="tag|idapi32.cfg|A000000C", asked=["tag"]),
             "listing shows the copy as a junction": dict(
                 kept, answers="listed-tag|idapi32.cfg|A0000003", asked=["listed-tag"]),
+            # Another vendor's tag without the name-surrogate bit: an archiving product's stub.
+            "copy is another vendor's stub": dict(removed, answers="tag|idapi32.cfg|1234",
+                                                  asked=["tag"]),
             "listing shows a tag of another vendor": dict(
-                kept, answers="listed-tag|idapi32.cfg|1234", asked=["listed-tag"]),
+                removed, answers="listed-tag|idapi32.cfg|1234", asked=["listed-tag"]),
+            "listing shows a reparse point without a tag, as Wine lists a link": dict(
+                kept, answers="listed-tag|idapi32.cfg|0", asked=["listed-tag"]),
+            # The profile folder itself, opened by its path.
+            "profile behind a user's junction": dict(
+                kept, answers="profile-open|*|1C0", asked=["profile-open"]),
+            "profile may not be listed": dict(
+                removed, answers="profile-list|*|5", asked=["profile-list"]),
+            "profile may not be opened": dict(
+                plant=both, answers="profile-open|*|5", asked=["profile-open"],
+                events=[("err", ABNORMAL)], status=3),
         })
         self.checkTable(table)
 

@@ -118,7 +118,8 @@ class LauncherBuild(WindowsBuild):
 class AskedOfTheFileSystem(unittest.TestCase):
     """What the command asks of the file system, read from Wine's trace of its calls."""
 
-    # The information classes that the FAT and exFAT drivers answer (FatCommonQueryInformation):
+    # The information classes that the FAT driver answers (FatCommonQueryInformation in the fastfat
+    # sample; exFAT's driver is not published, and that it answers alike is inferred):
     # Basic, Standard, Internal, Ea, Name, Position, All, AlternateName, NetworkOpen, NormalizedName.
     FAT_CLASSES = {4, 5, 6, 7, 9, 14, 18, 21, 34, 48}
 

@@ -14,6 +14,8 @@
 //   volume          device characteristics added to the volume's
 //   disposition-ex  the status of deletion with POSIX semantics, the call not made
 //   query-path      the Windows error of the by-path query
+//   profile-open    the Windows error of each by-path open of the profile, the call not made
+//   profile-list    the same, only for the open that asks to list it
 #include <windows.h>
 
 #include <cwchar>
@@ -22,7 +24,14 @@
 #include <string>
 #include <vector>
 
-#include "virtualstore/nt_calls_windows.h"
+#include "virtualstore/windows/system_calls.h"
+
+// The system's own call, which winternl.h does not declare.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apcRoutine,
+                                               PVOID apcContext, PIO_STATUS_BLOCK io, PVOID buffer,
+                                               ULONG length, FILE_INFORMATION_CLASS kind,
+                                               BOOLEAN single, PUNICODE_STRING filter,
+                                               BOOLEAN restart);
 
 namespace cfgsweep {
 
@@ -103,8 +112,10 @@ std::wstring lastComponent(const wchar_t* text, std::size_t size) {
 
 }  // namespace
 
-NTSTATUS ntCreateFile(HANDLE* opened, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes,
-                      IO_STATUS_BLOCK* io, ULONG share, ULONG disposition, ULONG options) {
+namespace nt {
+
+NTSTATUS createFile(HANDLE* opened, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes,
+                    IO_STATUS_BLOCK* io, ULONG share, ULONG disposition, ULONG options) {
   const UNICODE_STRING* objectName = attributes->ObjectName;
   const std::wstring name = lastComponent(objectName->Buffer, objectName->Length / sizeof(wchar_t));
   if (const auto status = answer("open", name)) {
@@ -120,9 +131,9 @@ NTSTATUS ntCreateFile(HANDLE* opened, ACCESS_MASK access, OBJECT_ATTRIBUTES* att
   return status;
 }
 
-NTSTATUS ntQueryDirectoryFile(HANDLE folder, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
-                              FILE_INFORMATION_CLASS kind, BOOLEAN single, UNICODE_STRING* filter,
-                              BOOLEAN restart) {
+NTSTATUS queryDirectoryFile(HANDLE folder, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
+                            FILE_INFORMATION_CLASS kind, BOOLEAN single, UNICODE_STRING* filter,
+                            BOOLEAN restart) {
   const NTSTATUS status = NtQueryDirectoryFile(folder, nullptr, nullptr, nullptr, io, buffer,
                                                length, kind, single, filter, restart);
   if (status != 0 || filter == nullptr || kind != FileIdBothDirectoryInformation) {
@@ -140,8 +151,8 @@ NTSTATUS ntQueryDirectoryFile(HANDLE folder, IO_STATUS_BLOCK* io, void* buffer, 
   return status;
 }
 
-NTSTATUS ntQueryInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
-                                FILE_INFORMATION_CLASS kind) {
+NTSTATUS queryInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
+                              FILE_INFORMATION_CLASS kind) {
   const std::wstring name = nameOf(file);
   const char* refusal = kind == FileAttributeTagInformation ? "tag-status"
                         : kind == FileInternalInformation   ? "held-id-status"
@@ -175,8 +186,8 @@ NTSTATUS ntQueryInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, 
   return status;
 }
 
-NTSTATUS ntQueryVolumeInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
-                                      FS_INFORMATION_CLASS kind) {
+NTSTATUS queryVolumeInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
+                                    FS_INFORMATION_CLASS kind) {
   const NTSTATUS status = NtQueryVolumeInformationFile(file, io, buffer, length, kind);
   if (status == 0 && kind == FileFsDeviceInformation) {
     if (const auto characteristics = answer("volume", nameOf(file))) {
@@ -187,8 +198,8 @@ NTSTATUS ntQueryVolumeInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* bu
   return status;
 }
 
-NTSTATUS ntSetInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
-                              FILE_INFORMATION_CLASS kind) {
+NTSTATUS setInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, ULONG length,
+                            FILE_INFORMATION_CLASS kind) {
   if (kind == static_cast<FILE_INFORMATION_CLASS>(64)) {
     if (const auto status = answer("disposition-ex", nameOf(file))) {
       return static_cast<NTSTATUS>(*status);
@@ -197,13 +208,41 @@ NTSTATUS ntSetInformationFile(HANDLE file, IO_STATUS_BLOCK* io, void* buffer, UL
   return NtSetInformationFile(file, io, buffer, length, kind);
 }
 
-boost::filesystem::file_status statusAtPath(const boost::filesystem::path& path,
-                                            boost::system::error_code& error) {
+}  // namespace nt
+
+namespace bypath {
+
+HANDLE openFolder(const wchar_t* path, DWORD access, DWORD& error) {
+  std::wstring folder(path);
+  while (!folder.empty() && folder.back() == L'\\') {
+    folder.pop_back();
+  }
+  const std::wstring name = lastComponent(folder.c_str(), folder.size());
+  const bool listing = (access & FILE_LIST_DIRECTORY) != 0;
+  if (const auto refused = listing ? answer("profile-list", name) : std::nullopt) {
+    error = static_cast<DWORD>(*refused);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (const auto refused = answer("profile-open", name)) {
+    error = static_cast<DWORD>(*refused);
+    return INVALID_HANDLE_VALUE;
+  }
+  const HANDLE opened =
+      CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  error = opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  return opened;
+}
+
+boost::filesystem::file_status status(const boost::filesystem::path& path,
+                                      boost::system::error_code& error) {
   if (const auto refused = answer("query-path", path.filename().native())) {
     error.assign(static_cast<int>(*refused), boost::system::system_category());
     return boost::filesystem::file_status(boost::filesystem::status_error);
   }
   return boost::filesystem::status(path, error);
 }
+
+}  // namespace bypath
 
 }  // namespace cfgsweep

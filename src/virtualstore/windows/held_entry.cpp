@@ -1,9 +1,4 @@
-#include "virtualstore/held_entry_windows.h"
-
-#include <boost/filesystem/exception.hpp>
-#include <boost/system/error_code.hpp>
-
-#include "virtualstore/nt_calls_windows.h"
+#include "virtualstore/windows/held_entry.h"
 
 namespace cfgsweep {
 
@@ -11,19 +6,14 @@ namespace {
 
 const ULONG kRemoteDevice = 0x10;
 
-UNICODE_STRING unicodeString(const std::wstring& text) {
-  UNICODE_STRING result;
-  result.Buffer = const_cast<wchar_t*>(text.c_str());
-  result.Length = result.MaximumLength = static_cast<USHORT>(text.size() * sizeof(wchar_t));
-  return result;
-}
-
 // Whether a reparse point tagged `tag` stands for another entry, as a symbolic link or junction
-// does, rather than holding the entry's own data, as WOF, deduplication and cloud files do: only a
-// Microsoft tag without the name-surrogate bit is the latter (winnt.h: IsReparseTagMicrosoft,
-// IsReparseTagNameSurrogate). An unknown tag, such as none at all, counts as a link.
+// does, rather than holding the entry's own data, as WOF, deduplication, cloud files and the stubs
+// of archiving products do. Every entry is opened with FILE_OPEN_REPARSE_POINT, so deleting one or
+// opening below one acts on the entry itself either way; only a link would lead elsewhere.
+// MS-FSCC 2.1.2.1: the name-surrogate bit marks a tag that names another named entity.
+// Tag 0 is reserved and names no reparse point: Wine lists a folder link so, and it stays a link.
 bool tagNamesAnotherEntry(ULONG tag) {
-  return (tag & 0x80000000) == 0 || (tag & 0x20000000) != 0;
+  return tag == 0 || (tag & 0x20000000) != 0;
 }
 
 bool isLink(ULONG attributes, ULONG tag) {
@@ -39,7 +29,7 @@ bool isFileId(ULONGLONG id) {
 ULONGLONG heldFileId(const Handle& entry) {
   FILE_INTERNAL_INFORMATION held;
   IO_STATUS_BLOCK io;
-  if (ntQueryInformationFile(entry.get(), &io, &held, sizeof held, FileInternalInformation) !=
+  if (nt::queryInformationFile(entry.get(), &io, &held, sizeof held, FileInternalInformation) !=
       kSuccess) {
     return 0;
   }
@@ -47,41 +37,6 @@ ULONGLONG heldFileId(const Handle& entry) {
 }
 
 }  // namespace
-
-Handle::~Handle() {
-  if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
-    CloseHandle(handle_);
-  }
-}
-
-void raise(const char* label, const std::string& text, DWORD error) {
-  throw fs::filesystem_error(
-      label, toFileSystemPath(text),
-      boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
-}
-
-void raiseStatus(const char* label, const std::string& text, NTSTATUS status) {
-  raise(label, text, RtlNtStatusToDosError(status));
-}
-
-NTSTATUS openRelative(const Handle& folder, const std::wstring& name, ACCESS_MASK access,
-                      ULONG disposition, ULONG options, Handle& opened) {
-  UNICODE_STRING objectName = unicodeString(name);
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, folder.get(), nullptr);
-  IO_STATUS_BLOCK io;
-  // Windows checks a relative open against the entry's own security and the folder's, never the
-  // rights that the folder's handle was opened with (Rust's std leans on the same in
-  // remove_dir_all, opening each child below a handle that holds no traverse right).
-  const NTSTATUS status =
-      ntCreateFile(opened.out(), access | SYNCHRONIZE, &attributes, &io,
-                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, disposition,
-                   options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT);
-  if (status != kSuccess) {
-    *opened.out() = nullptr;
-  }
-  return status;
-}
 
 NTSTATUS openEntry(const Handle& folder, const std::wstring& name, ACCESS_MASK access,
                    Handle& opened, bool& listable) {
@@ -109,18 +64,19 @@ EntryKind kindOf(const Handle& entry, const char* label, const std::string& path
   FILE_BASIC_INFORMATION basic;
   IO_STATUS_BLOCK io;
   NTSTATUS status =
-      ntQueryInformationFile(entry.get(), &io, &basic, sizeof basic, FileBasicInformation);
+      nt::queryInformationFile(entry.get(), &io, &basic, sizeof basic, FileBasicInformation);
   if (status != kSuccess) {
     raiseStatus(label, path, status);
   }
   ULONG attributes = basic.FileAttributes;
-  // FAT and exFAT answer only a few classes, the attribute-tag class not among them, and have no
-  // reparse points: the tag is asked only where the attributes name one, as Rust's std does in
-  // File::file_attr (FatCommonQueryInformation in the fastfat sample).
+  // FAT answers only a few classes, the attribute-tag class not among them, and has no reparse
+  // points (FatCommonQueryInformation in the fastfat sample); exFAT's driver is not published, and
+  // that it answers alike is inferred. So the tag is asked only where the attributes name a
+  // reparse point, as Rust's std does in File::file_attr.
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     FILE_ATTRIBUTE_TAG_INFORMATION tag;
     status =
-        ntQueryInformationFile(entry.get(), &io, &tag, sizeof tag, FileAttributeTagInformation);
+        nt::queryInformationFile(entry.get(), &io, &tag, sizeof tag, FileAttributeTagInformation);
     if (status != kSuccess) {
       raiseStatus(label, path, status);
     }
@@ -138,8 +94,8 @@ EntryKind kindOf(const Handle& entry, const char* label, const std::string& path
 bool onRemoteVolume(const Handle& handle) {
   FILE_FS_DEVICE_INFORMATION device;
   IO_STATUS_BLOCK io;
-  if (ntQueryVolumeInformationFile(handle.get(), &io, &device, sizeof device,
-                                   FileFsDeviceInformation) != kSuccess) {
+  if (nt::queryVolumeInformationFile(handle.get(), &io, &device, sizeof device,
+                                     FileFsDeviceInformation) != kSuccess) {
     return true;
   }
   return (device.Characteristics & kRemoteDevice) != 0;
@@ -158,8 +114,9 @@ bool listingDisowns(const Handle& folder, bool listable, const std::wstring& nam
   alignas(LARGE_INTEGER) unsigned char buffer[sizeof(FILE_ID_BOTH_DIR_INFORMATION) + 512];
   UNICODE_STRING filter = unicodeString(name);
   IO_STATUS_BLOCK io;
-  const NTSTATUS status = ntQueryDirectoryFile(folder.get(), &io, buffer, sizeof buffer,
-                                               FileIdBothDirectoryInformation, TRUE, &filter, TRUE);
+  const NTSTATUS status =
+      nt::queryDirectoryFile(folder.get(), &io, buffer, sizeof buffer,
+                             FileIdBothDirectoryInformation, TRUE, &filter, TRUE);
   if (status == kNoSuchFile || status == kNoMoreFiles) {
     // Renamed away since it was opened: not to be trusted.
     return true;

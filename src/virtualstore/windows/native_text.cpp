@@ -3,11 +3,11 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <string>
 #include <vector>
 
-#include <boost/filesystem/exception.hpp>
-
 #include "virtualstore/native.h"
+#include "virtualstore/wtf8.h"
 
 namespace cfgsweep {
 
@@ -22,63 +22,6 @@ bool isLeadSurrogate(wchar_t c) {
 
 bool isTrailSurrogate(wchar_t c) {
   return c >= 0xDC00 && c < 0xE000;
-}
-
-// `wide` in WTF-8: UTF-8, but for an unpaired surrogate, which NTFS names may hold, spelled as
-// the three bytes of its own code point, so that it comes back whole (Rust's OsString does so).
-std::string wtf8FromWide(const wchar_t* wide, std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    unsigned long c = static_cast<unsigned short>(wide[i]);
-    if (isLeadSurrogate(wide[i]) && i + 1 < size && isTrailSurrogate(wide[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned short>(wide[++i]) - 0xDC00);
-    }
-    if (c < 0x80) {
-      text += static_cast<char>(c);
-    } else if (c < 0x800) {
-      text += static_cast<char>(0xC0 | (c >> 6));
-      text += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      text += static_cast<char>(0xE0 | (c >> 12));
-      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      text += static_cast<char>(0xF0 | (c >> 18));
-      text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return text;
-}
-
-// The WTF-8 `text` in UTF-16; a byte that begins no sequence becomes U+FFFD.
-std::wstring wideFromWtf8(const std::string& text) {
-  std::wstring wide;
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    unsigned long c = length == 1 ? lead : lead & (0x7F >> length);
-    bool valid = lead < 0x80 || (lead >= 0xC2 && lead < 0xF5 && i + length <= text.size());
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (!valid) {
-      wide += L'\xFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-      wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      wide += static_cast<wchar_t>(c);
-    }
-    i += length;
-  }
-  return wide;
 }
 
 // `wide` in code page 932, every character that it cannot spell as "?", never a look-alike: best
@@ -121,7 +64,7 @@ const char* const* processEnvironment() {
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
          entry += wcslen(entry) + 1) {
-      result.entries.push_back(wtf8FromWide(entry, wcslen(entry)));
+      result.entries.push_back(wtf8FromUtf16(std::u16string(entry, entry + wcslen(entry))));
     }
     FreeEnvironmentStringsW(block);
     for (const std::string& entry : result.entries) {
@@ -134,18 +77,31 @@ const char* const* processEnvironment() {
 }
 
 fs::path toFileSystemPath(const std::string& text) {
-  return fs::path(wideFromWtf8(text));
+  const std::u16string wide = utf16FromWtf8(text);
+  return fs::path(std::wstring(wide.begin(), wide.end()));
 }
 
 std::string consolePathText(const std::string& text) {
-  return consoleText(wideFromWtf8(text));
+  return consoleText(toFileSystemPath(text).native());
 }
 
-std::string failureDescription(const fs::filesystem_error& error) {
-  // The library's own text names the path in the ANSI code page, through a conversion that
-  // fails under UTF-8 and drops the path; the label and the system's message are kept.
-  return std::string(error.boost::system::system_error::what()) + ": \"" +
-         consoleText(error.path1().native()) + '"';
+std::string printedPath(const fs::path& path) {
+  return consoleText(path.native());
+}
+
+std::string systemMessageText(const boost::system::error_code& error) {
+  // The library's own message comes in the ANSI code page, which the console's 932 may not be.
+  wchar_t* message = nullptr;
+  const DWORD size = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error.value()), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  if (size == 0) {
+    return "Unknown error (" + std::to_string(error.value()) + ")";
+  }
+  const std::wstring wide(message, size);
+  LocalFree(message);
+  return consoleText(wide);
 }
 
 }  // namespace cfgsweep

@@ -9,21 +9,15 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
-#include "virtualstore/held_entry_windows.h"
 #include "virtualstore/native.h"
-#include "virtualstore/nt_calls_windows.h"
 #include "virtualstore/target_path.h"
+#include "virtualstore/windows/held_entry.h"
+#include "virtualstore/windows/nt.h"
+#include "virtualstore/windows/system_calls.h"
 
 namespace cfgsweep {
 
 namespace {
-
-const NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
-const NTSTATUS kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
-const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
-const NTSTATUS kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
-const NTSTATUS kInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010);
-const DWORD kUntrustedMountPointError = 448;
 
 const auto kFileDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
 const ULONG kDispositionDelete = 0x1;
@@ -60,21 +54,19 @@ void openProfile(Walk& walk, const char* label) {
   // The trailing separator keeps a profile of "C:" or "" naming the root that the composed texts
   // name; the profile itself, and any link at it or above it, is followed as given.
   const std::wstring profileName = wideOf(walk.found.path + '\\');
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   walk.entryListable = true;
+  DWORD error = ERROR_SUCCESS;
   for (const DWORD rights : {DWORD{FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE},
                              DWORD{FILE_READ_ATTRIBUTES | SYNCHRONIZE}}) {
-    *walk.entry.out() = CreateFileW(profileName.c_str(), rights, share, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    *walk.entry.out() = bypath::openFolder(profileName.c_str(), rights, error);
     if (walk.entry.get() != INVALID_HANDLE_VALUE) {
       return;
     }
-    if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION) {
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
       break;
     }
     walk.entryListable = false;
   }
-  const DWORD error = GetLastError();
   *walk.entry.out() = nullptr;
   // Redirection Guard refuses a junction on the way to the profile that a user without
   // administrator rights made (ProcessRedirectionTrustPolicy).
@@ -156,8 +148,8 @@ bool listsNothing(const Handle& entry, bool listable, const std::string& path) {
   IO_STATUS_BLOCK io;
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
     const NTSTATUS status =
-        ntQueryDirectoryFile(entry.get(), &io, buffer, sizeof buffer,
-                             FileIdBothDirectoryInformation, FALSE, nullptr, restart);
+        nt::queryDirectoryFile(entry.get(), &io, buffer, sizeof buffer,
+                               FileIdBothDirectoryInformation, FALSE, nullptr, restart);
     if (status == kNoMoreFiles || status == kNoSuchFile) {
       return true;
     }
@@ -187,15 +179,15 @@ NTSTATUS deleteHeld(const Handle& entry) {
   // MS-FSCC 2.4.11.2: FILE_DISPOSITION_DELETE with FILE_DISPOSITION_POSIX_SEMANTICS.
   DispositionInformationEx posix = {kDispositionDelete | kDispositionPosixSemantics};
   NTSTATUS status =
-      ntSetInformationFile(entry.get(), &io, &posix, sizeof posix, kFileDispositionInformationEx);
+      nt::setInformationFile(entry.get(), &io, &posix, sizeof posix, kFileDispositionInformationEx);
   // A file system that does not implement the class answers STATUS_INVALID_DEVICE_REQUEST (Rust's
   // File::delete falls back on it too).
   if (status == kInvalidParameter || status == kNotSupported || status == kInvalidInfoClass ||
       status == kNotImplemented || status == kInvalidDeviceRequest) {
     FILE_DISPOSITION_INFORMATION classic;
     classic.DoDeleteFile = TRUE;
-    status = ntSetInformationFile(entry.get(), &io, &classic, sizeof classic,
-                                  FileDispositionInformation);
+    status = nt::setInformationFile(entry.get(), &io, &classic, sizeof classic,
+                                    FileDispositionInformation);
   }
   return status;
 }
@@ -234,7 +226,7 @@ bool visibleAtPath(const std::string& text) {
   const fs::path path = toFileSystemPath(text);
   boost::system::error_code error;
   // The library sets `error` for an absent entry too; only status_error is a failed query.
-  const fs::file_status status = statusAtPath(path, error);
+  const fs::file_status status = bypath::status(path, error);
   if (status.type() != fs::status_error) {
     return fs::exists(status);
   }
