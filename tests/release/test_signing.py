@@ -1,12 +1,14 @@
 """The signed release, made with keys that exist only in this test's scratch folder: a throwaway
-CA, an RSA code-signing certificate in a PKCS#12 file with its password in a file, and a time-stamp
-authority answering on loopback. Run by tools/test after the release is built; a second clone of
+CA, an RSA code-signing certificate in a PKCS#12 file that leaves the CA out, its password on a
+pipe, and a time-stamp authority answering on loopback beside one that never answers. Run by tools/test after the release is built; a second clone of
 the checkout attaches the detached signatures to a release of its own."""
 
 import hashlib
 import http.server
 import os
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -62,9 +64,36 @@ def openssl(*args):
     subprocess.run(["openssl"] + list(args), check=True, capture_output=True)
 
 
-def tool(name, *args, cwd=TOP, env=None):
-    return subprocess.run(["/usr/bin/python3", os.path.join(cwd, "tools", name)] + list(args),
-                          capture_output=True, text=True, env=env)
+def tool(name, *args, cwd=TOP, env=None, password=None, stopAfter=None):
+    """Runs tools/NAME; `password` is given on a pipe, as --password-file /dev/fd/N, and
+    `stopAfter` seconds later SIGTERM is sent."""
+    read, write = os.pipe() if password else (None, None)
+    args = [a.replace("{pipe}", "/dev/fd/%d" % read) if password else a for a in args]
+    process = subprocess.Popen(["/usr/bin/python3", os.path.join(cwd, "tools", name)] + args,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
+                               pass_fds=(read,) if password else ())
+    if password:
+        os.close(read)
+        os.write(write, password.encode() + b"\n")
+        os.close(write)
+    try:
+        out, err = process.communicate(timeout=stopAfter)
+    except subprocess.TimeoutExpired:
+        process.send_signal(signal.SIGTERM)
+        out, err = process.communicate()
+    return subprocess.CompletedProcess(process.args, process.returncode, out, err)
+
+
+def rewritten(source, target, change):
+    """Writes the ZIP `target` as `source` with each entry's bytes passed through `change`(name,
+    bytes); `change` may return None to leave an entry out."""
+    with zipfile.ZipFile(source) as archive:
+        entries = [(entry, archive.read(entry)) for entry in archive.infolist()]
+    with zipfile.ZipFile(target, "w") as archive:
+        for entry, data in entries:
+            data = change(entry.filename, data)
+            if data is not None:
+                archive.writestr(entry, data)
 
 
 def files(folder):
@@ -107,33 +136,41 @@ class SignedRelease(unittest.TestCase):
         config = cls.path("openssl.cnf")
         with open(config, "w") as f:
             f.write(OPENSSL_CONFIG.format(scratch=cls.scratch))
+        # Named so that a check that looks for words in openssl's text takes any of its
+        # certificates for code signing.
         openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cls.path("ca.key"),
-                "-out", cls.path("ca.crt"), "-days", "30", "-subj", "/CN=cfgsweep test CA",
-                "-config", config, "-extensions", "ca")
-        for name, use in (("vendor", "codesign"), ("server", "server"), ("tsa", "tsa")):
-            openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", cls.path(name + ".key"),
+                "-out", cls.path("ca.crt"), "-days", "30", "-subj",
+                "/CN=cfgsweep test Code Signing CA", "-config", config, "-extensions", "ca")
+        for name, use, key in (("vendor", "codesign", "rsa:2048"), ("server", "server", "rsa:2048"),
+                               ("tsa", "tsa", "rsa:2048"), ("ec", "codesign", "ec"),
+                               ("short", "codesign", "rsa:1024")):
+            keyOptions = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"] if key == "ec" \
+                else ["-newkey", key]
+            openssl("req", *keyOptions, "-nodes", "-keyout", cls.path(name + ".key"),
                     "-out", cls.path(name + ".csr"), "-subj", "/CN=cfgsweep test " + name)
             openssl("x509", "-req", "-in", cls.path(name + ".csr"), "-CA", cls.path("ca.crt"),
                     "-CAkey", cls.path("ca.key"), "-CAcreateserial", "-days", "30",
                     "-out", cls.path(name + ".crt"), "-extfile", config, "-extensions", use)
         with open(cls.path("password"), "w") as f:
             f.write(PASSWORD + "\n")
-        for name, extra in (("vendor", []), ("server", []), ("keyless", ["-nokeys"])):
+        # The vendor's file leaves the CA out, so that its signatures carry no trusted root.
+        for name, extra in (("vendor", []), ("server", ["-certfile", cls.path("ca.crt")]),
+                            ("ec", []), ("short", []), ("keyless", ["-nokeys"])):
             source = "vendor" if name == "keyless" else name
-            openssl("pkcs12", "-export", "-in", cls.path(source + ".crt"), "-certfile",
-                    cls.path("ca.crt"), "-passout", "file:" + cls.path("password"),
-                    "-out", cls.path(name + ".p12"),
-                    *(extra or ["-inkey", cls.path(source + ".key")]))
+            openssl("pkcs12", "-export", "-in", cls.path(source + ".crt"), "-passout",
+                    "file:" + cls.path("password"), "-out", cls.path(name + ".p12"),
+                    *(extra if name == "keyless" else extra + ["-inkey", cls.path(source + ".key")]))
         with open(cls.path("tsa-serial"), "w") as f:
             f.write("01\n")
         cls.server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamps)
         cls.server.scratch, cls.server.config = cls.scratch, config
         threading.Thread(target=cls.server.serve_forever, daemon=True).start()
         cls.timestamp = "http://127.0.0.1:%d/" % cls.server.server_address[1]
-        # A port that nothing answers on: the one just closed.
-        probe = http.server.HTTPServer(("127.0.0.1", 0), TimeStamps)
-        cls.silent = "http://127.0.0.1:%d/" % probe.server_address[1]
-        probe.server_close()
+        # A server that takes every connection and never answers.
+        cls.hanging = socket.socket()
+        cls.hanging.bind(("127.0.0.1", 0))
+        cls.hanging.listen(64)
+        cls.silent = "http://127.0.0.1:%d/" % cls.hanging.getsockname()[1]
         shims = cls.path("bin")
         os.mkdir(shims)
         for name in ("osslsigncode", "openssl"):
@@ -142,9 +179,12 @@ class SignedRelease(unittest.TestCase):
             os.chmod(os.path.join(shims, name), 0o755)
         cls.env = dict(os.environ, PATH=shims + os.pathsep + os.environ["PATH"])
         shutil.rmtree(SIGNED, ignore_errors=True)
-        cls.signed = cls.sign(cls.path("vendor.p12"), cls.silent, cls.timestamp)
-        cls.result = files(SIGNED)
         cls.release = next(n for n in os.listdir(BUILD) if n.endswith("-windows.zip"))
+        # An older release beside this version's is no reason to stop.
+        cls.older = os.path.join(BUILD, "cfgsweep-0.9.0-windows.zip")
+        shutil.copy(os.path.join(BUILD, cls.release), cls.older)
+        cls.signed = cls.sign(cls.path("vendor.p12"), cls.silent, cls.timestamp, pipe=True)
+        cls.result = files(SIGNED)
 
     @classmethod
     def path(cls, name):
@@ -152,15 +192,19 @@ class SignedRelease(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        os.remove(cls.older)
+        cls.hanging.close()
         cls.server.shutdown()
         cls.server.server_close()
         shutil.rmtree(cls.scratch)
 
     @classmethod
-    def sign(cls, pkcs12, *urls, password=None):
-        stamps = [arg for url in urls for arg in ("--timestamp", url)]
+    def sign(cls, pkcs12, *urls, password=None, pipe=False, stopAfter=None):
+        stamps = [arg for url in urls for arg in ("--timestamp", url)] or ["--no-timestamp"]
         return tool("sign-release", "--pkcs12", pkcs12, "--password-file",
-                    password or cls.path("password"), *stamps, env=cls.env)
+                    "{pipe}" if pipe else password or cls.path("password"), *stamps,
+                    "--timestamp-limit", "3", env=cls.env, password=PASSWORD if pipe else None,
+                    stopAfter=stopAfter)
 
     def signedPrograms(self):
         with zipfile.ZipFile(os.path.join(SIGNED, self.release)) as archive:
@@ -169,6 +213,9 @@ class SignedRelease(unittest.TestCase):
 
     def test_signed_programs_verify_with_their_time_stamp(self):
         self.assertEqual(self.signed.returncode, 0, self.signed.stderr)
+        # The silent server was given up on, by name, for each program.
+        self.assertEqual(self.signed.stderr.count(self.silent + " (no answer within 3 s)"), 2,
+                         self.signed.stderr)
         for name, program in self.signedPrograms().items():
             with self.subTest(name):
                 exe = self.path(os.path.basename(name))
@@ -230,6 +277,11 @@ class SignedRelease(unittest.TestCase):
         signatures = self.release[:-len(".zip")] + "-signatures.zip"
         with zipfile.ZipFile(os.path.join(SIGNED, signatures)) as archive:
             self.assertEqual(archive.namelist(), ["cfgsweep.exe.pem", "run-cfgsweep.exe.pem"])
+            # Windows shows the name in its elevation prompt; the field holds ASCII only.
+            sys.path.insert(0, os.path.join(TOP, "tools"))
+            import signed_release
+            self.assertEqual([signed_release.programName(archive.read(n)) for n in
+                              archive.namelist()], [("cfgsweep", True), ("run-cfgsweep", True)])
         self.assertEqual(sorted(self.result), sorted(
             [self.release, signatures, "SHA256SUMS", "SIGNINFO.txt"]))
         sums = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=SIGNED, capture_output=True)
@@ -274,32 +326,89 @@ class SignedRelease(unittest.TestCase):
         self.assertEqual(files(os.path.join(clone, "build", "windows", "signed")), before)
 
     def test_bad_input_leaves_nothing_behind(self):
-        extra = self.path("extra-signatures.zip")
-        shutil.copy(os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip"), extra)
-        with zipfile.ZipFile(extra, "a") as archive:
+        published = os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip")
+        variant = lambda name, change: rewritten(published, self.path(name), change) or name
+
+        def tamper(name, pem):
+            # One bit of the RSA value, the last bytes before the time stamp's attributes.
+            sys.path.insert(0, os.path.join(TOP, "tools"))
+            import base64, signed_release
+            signer, _, _ = signed_release.authenticodeSignature(pem)
+            value = next(p for p in signer.items()[3:] if p.tag == 0x04).value
+            der = base64.b64decode(b"".join(pem.splitlines()[1:-1]))
+            at = der.index(value) + 7
+            der = der[:at] + bytes([der[at] ^ 1]) + der[at + 1:]
+            return (b"-----BEGIN PKCS7-----\n" + base64.encodebytes(der)
+                    + b"-----END PKCS7-----\n")
+
+        certificatesOnly = subprocess.run(
+            ["openssl", "crl2pkcs7", "-nocrl", "-certfile", self.path("vendor.crt")],
+            capture_output=True, check=True).stdout
+        zips = {
+            "extra": variant("extra.zip", lambda n, d: d),
+            "tampered": variant("tampered.zip", lambda n, d: tamper(n, d)),
+            "certificates only": variant("certs.zip", lambda n, d: certificatesOnly),
+            "large": variant("large.zip", lambda n, d: d + b" " * 100000),
+        }
+        with zipfile.ZipFile(self.path(zips["extra"]), "a") as archive:
             archive.writestr("notes.txt", "not a signature")
+        with open(published, "rb") as f:
+            data = bytearray(f.read())
+        # The compressed bytes of the first entry, past its 30-byte header and name.
+        data[30 + len("cfgsweep.exe.pem") + 40] ^= 0xFF
+        with open(self.path("corrupt.zip"), "wb") as f:
+            f.write(data)
         with open(self.path("wrong-password"), "w") as f:
             f.write("wrong\n")
-        sign = lambda p12, *urls, password=None: lambda: self.sign(
-            self.path(p12), *(urls or [self.timestamp]), password=password)
-        attach = lambda path: lambda: tool("attach-signatures", path, env=self.env)
+
+        def changedProgram():
+            # One byte of cfgsweep.exe changed in this build's release ZIP, put back afterwards.
+            release = os.path.join(BUILD, self.release)
+            shutil.copy(release, self.path("release.zip"))
+            try:
+                rewritten(self.path("release.zip"), release, lambda n, d: d[:-1] + bytes(
+                    [d[-1] ^ 1]) if n.endswith("/cfgsweep.exe") else d)
+                return tool("attach-signatures", published, env=self.env)
+            finally:
+                shutil.copy(self.path("release.zip"), release)
+
+        sign = lambda p12, *urls, password=None, stopAfter=None: lambda: self.sign(
+            self.path(p12), *(urls or [self.timestamp]), password=password, stopAfter=stopAfter)
+        attach = lambda name: lambda: tool("attach-signatures", self.path(name), env=self.env)
         for name, run, says in (
                 ("wrong password", sign("vendor.p12", password=self.path("wrong-password")),
                  "wrong password"),
                 ("missing PKCS#12 file", sign("absent.p12"), "cannot read"),
                 ("missing password file", sign("vendor.p12", password=self.path("absent")),
                  "cannot read"),
-                ("not for code signing", sign("server.p12"), "not for code signing"),
+                ("TLS certificate from a Code Signing CA", sign("server.p12"),
+                 "not for code signing"),
+                ("EC key", sign("ec.p12"), "has no RSA key"),
+                ("RSA key of 1024 bits", sign("short.p12"), "1024 bits"),
                 ("no key for the certificate", sign("keyless.p12"), "no key that matches"),
                 ("no time stamp answers", sign("vendor.p12", self.silent, self.silent),
-                 "no time-stamp URL answered"),
-                ("signatures ZIP missing", attach(self.path("absent.zip")), "cannot read"),
-                ("signatures ZIP holds more", attach(extra), "not one signature for each")):
+                 "no time-stamp URL answered: %s (no answer within 3 s)" % self.silent),
+                ("no time stamp asked for", lambda: tool(
+                    "sign-release", "--pkcs12", self.path("vendor.p12"), "--password-file",
+                    self.path("password"), env=self.env), "--no-timestamp"),
+                ("SIGTERM while waiting for a time stamp",
+                 sign("vendor.p12", self.silent, stopAfter=1.5), "stopped by SIGTERM"),
+                ("signatures ZIP missing", attach("absent.zip"), "cannot read"),
+                ("signatures ZIP holds more", attach(zips["extra"]), "not one signature for each"),
+                ("signatures ZIP damaged", attach("corrupt.zip"), "is damaged"),
+                ("signature larger than any", attach(zips["large"]), "larger than a signature"),
+                ("signature tampered with", attach(zips["tampered"]),
+                 "does not verify with its signer's certificate"),
+                ("certificates but no signature", attach(zips["certificates only"]),
+                 "not a signature"),
+                ("one byte of a program changed", changedProgram,
+                 "was not made over this build's cfgsweep.exe")):
             with self.subTest(name):
                 done = run()
                 self.assertNotEqual(done.returncode, 0)
                 self.assertEqual(len(done.stderr.strip().splitlines()), 1, done.stderr)
                 self.assertIn(says, done.stderr)
+                self.assertNotIn("Traceback", done.stderr)
                 self.assertNotIn(PASSWORD, done.stdout + done.stderr)
                 self.assertEqual(files(SIGNED), self.result)
                 self.assertEqual(sorted(n for n in os.listdir(BUILD) if "signed" in n
