@@ -268,6 +268,13 @@ _installFolder = []
 
 
 @functools.lru_cache(maxsize=None)
+def wineTakesTmpdir():
+    """Whether Wine runs with TMPDIR set, where it keeps its server folders (see wine-tmpdir)."""
+    probe = os.path.join(os.path.dirname(__file__), "..", "support", "wine-tmpdir")
+    return subprocess.run([probe, "probe"]).returncode == 0
+
+
+@functools.lru_cache(maxsize=None)
 def wine32Missing():
     """Why Wine cannot start a 32-bit program on this machine, or None where it can."""
     probe = subprocess.run([os.path.join(os.path.dirname(__file__), "..", "support", "wine32-missing")],
@@ -310,6 +317,8 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
             raise unittest.SkipTest("the races are staged by preloading into a Linux process")
         env = {k: v for k, v in os.environ.items()
                if k.upper() != "USERPROFILE" and not k.startswith("LC_")}
+        if not wineTakesTmpdir():
+            env.pop("TMPDIR", None)
         env["LANG"] = lang or "C.UTF-8"
         env["WINEDEBUG"] = wineDebug or env.get("WINEDEBUG", "-all")
         exe = installedExe(INJECTED_EXE if answers else EXE)

@@ -252,6 +252,9 @@ class SignedRelease(unittest.TestCase):
                    CFGSWEEP_EXE_BITS=bits, WINEPREFIX=os.path.join(build, "wineprefix"),
                    WINEDEBUG="-all", PYTHONDONTWRITEBYTECODE="1", TMPDIR=self.path("wine-tmp"))
         os.makedirs(env["TMPDIR"], exist_ok=True)
+        wineTmpdir = os.path.join(TOP, "tests", "support", "wine-tmpdir")
+        if subprocess.run([wineTmpdir, "probe"], env=env).returncode != 0:
+            del env["TMPDIR"]
         # One server and Wine's services for every case, as the Windows suites have, started with
         # no pipe of a case's, which they would keep open.
         subprocess.run("wineserver -p60 && wine cmd /c exit", shell=True, env=env, check=True,
@@ -263,6 +266,9 @@ class SignedRelease(unittest.TestCase):
                                    text=True, env=env)
         finally:
             subprocess.run(["wineserver", "-k"], env=env)
+            if "TMPDIR" not in env:
+                subprocess.run(["wineserver", "-w"], env=env)
+                subprocess.run([wineTmpdir, "clean", env["WINEPREFIX"]])
         self.assertEqual(suite.returncode, 0, suite.stderr)
         self.assertIn(" ... ok", suite.stderr)
 
