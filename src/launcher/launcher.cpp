@@ -6,6 +6,38 @@ namespace {
 
 const wchar_t kContact[] = L"社内の管理者、または TALVO のサポート窓口に連絡してください。";
 
+// How Windows ends a console program on Ctrl+C: STATUS_CONTROL_C_EXIT.
+const unsigned long kInterrupted = 0xC000013A;
+
+// The likely cause of the Windows error `error` with which Windows refused to start cfgsweep.exe
+// (System Error Codes); empty for another error. cfgsweep.exe itself ends with none of them.
+std::wstring refusalCause(unsigned long error) {
+  switch (error) {
+    case 5:  // ERROR_ACCESS_DENIED
+      return L"アクセスが拒否されました。ウイルス対策ソフトなどのセキュリティ ソフトが止めたか、"
+             L"このフォルダーのプログラムを実行する権限がありません。";
+    case 225:  // ERROR_VIRUS_INFECTED
+    case 226:  // ERROR_VIRUS_DELETED
+      return L"ウイルス対策ソフト (Microsoft Defender など) "
+             L"が、ウイルスまたは望ましくない可能性のあ"
+             L"るプログラムと判定しました。";
+    case 1260:  // ERROR_ACCESS_DISABLED_BY_POLICY
+      return L"ポリシー (AppLocker またはソフトウェアの制限のポリシー) で実行が禁止されています。";
+    case 4551:  // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
+      return L"アプリ制御のポリシー (App Control for Business またはスマート アプリ コントロール) "
+             L"でブロックされました。";
+    case 577:  // ERROR_INVALID_IMAGE_HASH
+      return L"デジタル署名またはハッシュを検証できませんでした。ファイルが壊れているか、書き換えら"
+             L"れている可能性があります。";
+    case 193:  // ERROR_BAD_EXE_FORMAT
+    case 216:  // ERROR_EXE_MACHINE_TYPE_MISMATCH
+      return L"正しいプログラムではありません。ダウンロードが壊れているか途中で終わった可能性があり"
+             L"ます。ZIP ファイルをもう一度ダウンロードし、すべて展開してから実行してください。";
+    default:
+      return std::wstring();
+  }
+}
+
 bool isBlank(wchar_t c) {
   return c == L' ' || c == L'\t';
 }
@@ -88,6 +120,15 @@ std::wstring meaningOf(Action action, unsigned long status) {
   }
   if (status == kExeMissing) {
     return L"cfgsweep.exe が見つかりませんでした。";
+  }
+  if (status == kInterrupted) {
+    return L"実行が中断されました (Ctrl+C が押されたか、ウィンドウが閉じられました)。削除が途中で"
+           L"止まった可能性があります。もう一度 run-cfgsweep.exe をダブルクリックして、最後まで"
+           L"実行してください。";
+  }
+  const std::wstring refused = refusalCause(status);
+  if (!refused.empty()) {
+    return L"Windows が cfgsweep.exe の起動を拒否しました。" + refused + kContact;
   }
   return std::wstring(L"想定外の終了コードです。") + kContact;
 }

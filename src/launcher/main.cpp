@@ -1,20 +1,25 @@
 // run-cfgsweep.exe: the program that a double-click starts. Runs cfgsweep.exe from its own folder
 // on the same console with the arguments given, in code page 932, explains its exit status in
-// Japanese, waits for a key where it owns the console, and ends with cfgsweep.exe's status.
+// Japanese, waits for a key where somebody sees its console and nobody else waits on it, and ends
+// with cfgsweep.exe's status.
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "launcher/launcher.h"
 
 namespace {
 
-// The folder that holds this program, ending in a backslash, in UTF-16 whatever its name.
-std::wstring ownFolder() {
+// The folder that holds this program, ending in a backslash, in UTF-16 whatever its name; empty,
+// with the Windows error in `error`, where Windows does not tell it.
+std::wstring ownFolder(DWORD& error) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
     if (length == 0) {
+      error = GetLastError();
       return std::wstring();
     }
     if (length < path.size()) {
@@ -23,7 +28,9 @@ std::wstring ownFolder() {
     }
     path.resize(path.size() * 2);
   }
-  return path.substr(0, path.find_last_of(L'\\') + 1);
+  error = ERROR_BAD_PATHNAME;
+  const std::size_t separator = path.find_last_of(L'\\');
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
 bool isFile(const std::wstring& path) {
@@ -57,7 +64,8 @@ BOOL WINAPI outliveInterrupts(DWORD event) {
 }
 
 // Runs `exe` with `arguments` on this console and these standard handles; its exit status. Where
-// it cannot be started, says why and gives the Windows error (kExeMissing for a missing file).
+// it cannot be started, or its end cannot be told, says so and gives the Windows error
+// (kExeMissing for a missing file).
 DWORD runToEnd(const std::wstring& exe, const std::wstring& arguments) {
   std::wstring commandLine = L"\"" + exe + L"\"";
   if (!arguments.empty() && arguments[0] != L' ' && arguments[0] != L'\t') {
@@ -71,7 +79,6 @@ DWORD runToEnd(const std::wstring& exe, const std::wstring& arguments) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
-  SetConsoleCtrlHandler(outliveInterrupts, TRUE);
   if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &process)) {
     // Such as an application control policy that blocks it: its number tells an administrator.
@@ -81,19 +88,47 @@ DWORD runToEnd(const std::wstring& exe, const std::wstring& arguments) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? cfgsweep::kExeMissing
                                                                           : error;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = cfgsweep::kExeMissing;
-  GetExitCodeProcess(process.hProcess, &status);
+  DWORD status = 0;
+  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.hProcess, &status)) {
+    status = GetLastError();
+    say(L"cfgsweep.exe の終了を確かめられませんでした。Windows のエラー番号: " +
+        std::to_wstring(status) + L"\r\n");
+  }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return status;
 }
 
-// Whether this program is alone on its console, as after a double-click: a script or a deployment
-// tool that started it shares the console, and must never be kept waiting.
-bool ownsConsole() {
+// Whether somebody sees this program's console and nobody else waits on it, as after a
+// double-click, in a console window or Windows Terminal. A script on a shared console is not kept
+// waiting, nor a deployment tool (Intune, Configuration Manager, a scheduled task), which is no
+// console program: what it starts gets a console of its own, hidden (STARTF_USESHOWWINDOW with
+// SW_HIDE) or with no window at all (CREATE_NO_WINDOW), or input that is not the console.
+// Windows Terminal gives a pseudo-window, which the console documentation says not to rely on:
+// only a missing window counts, never whether it is visible.
+bool somebodyWatches() {
+  STARTUPINFOW startup = {};
+  GetStartupInfoW(&startup);
+  if ((startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE) {
+    return false;
+  }
+  DWORD mode = 0;
+  if (GetConsoleWindow() == nullptr || !GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
+    return false;
+  }
   DWORD processes[2];
   return GetConsoleProcessList(processes, 2) == 1;
+}
+
+// Whether `key` ends the wait as cmd's pause does: a key pressed, other than a modifier or lock key
+// alone or Print Screen, so that Windows+Shift+S, which the text asks for, or Alt+Tab does not.
+bool endsTheWait(const KEY_EVENT_RECORD& key) {
+  static const WORD kAlone[] = {VK_SHIFT,    VK_LSHIFT,  VK_RSHIFT,  VK_CONTROL, VK_LCONTROL,
+                                VK_RCONTROL, VK_MENU,    VK_LMENU,   VK_RMENU,   VK_LWIN,
+                                VK_RWIN,     VK_CAPITAL, VK_NUMLOCK, VK_SCROLL,  VK_SNAPSHOT};
+  return key.bKeyDown &&
+         std::find(std::begin(kAlone), std::end(kAlone), key.wVirtualKeyCode) == std::end(kAlone);
 }
 
 void waitForKey() {
@@ -105,7 +140,7 @@ void waitForKey() {
   INPUT_RECORD record;
   DWORD read = 0;
   while (ReadConsoleInputW(input, &record, 1, &read) && read == 1 &&
-         !(record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)) {
+         !(record.EventType == KEY_EVENT && endsTheWait(record.Event.KeyEvent))) {
   }
   CloseHandle(input);
   say(L"\r\n");
@@ -114,11 +149,18 @@ void waitForKey() {
 }  // namespace
 
 int wmain() {
+  // Before the code page is switched, so that a Ctrl+C never leaves the console in 932.
+  SetConsoleCtrlHandler(outliveInterrupts, TRUE);
   const std::wstring arguments = cfgsweep::argumentsAfterProgramName(GetCommandLineW());
-  const std::wstring folder = ownFolder();
+  DWORD error = 0;
+  const std::wstring folder = ownFolder(error);
   const std::wstring exe = folder + L"cfgsweep.exe";
   DWORD status = cfgsweep::kExeMissing;
-  if (!isFile(exe)) {
+  if (folder.empty()) {
+    // Never a cfgsweep.exe found relative to the current folder, which may be anybody's.
+    say(L"run-cfgsweep.exe のあるフォルダーがわかりませんでした。Windows のエラー番号: " +
+        std::to_wstring(error) + L"\r\n");
+  } else if (!isFile(exe)) {
     say(cfgsweep::missingExeText(folder));
   } else {
     // cfgsweep.exe writes code page 932; the console shows it so only while it runs.
@@ -132,7 +174,7 @@ int wmain() {
     }
   }
   say(cfgsweep::explanationText(cfgsweep::actionOf(arguments), status));
-  if (ownsConsole()) {
+  if (somebodyWatches()) {
     waitForKey();
   }
   return static_cast<int>(status);

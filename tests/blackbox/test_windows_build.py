@@ -3,14 +3,19 @@ well-made console tool, and the script that a double-click runs."""
 
 import os
 import re
+import shlex
 import shutil
+import subprocess
 import tempfile
+import threading
+import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-from harness import (EXE, FOLDER_NOT_CREATED, PLANTED, USAGE, VS, X86_CFG, Case, Scratch, plant,
+from harness import (EXE, FOLDER_NOT_CREATED, LAUNCHER, PLANTED, RUNNER, USAGE, VS, X86_CFG, Case,
+                     Scratch, installedExe, plant, wineTakesTmpdir,
                      profileText, run, sjis)
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
@@ -18,6 +23,9 @@ BUILD_DIR = os.environ.get("CFGSWEEP_BUILD_DIR", "")
 # As shipped: filled in with the versions that the build links.
 NOTICES = os.path.join(BUILD_DIR, "THIRD-PARTY-NOTICES.txt")
 RUN_EXE = os.environ.get("CFGSWEEP_RUN_EXE", "")
+# Copied as cfgsweep.exe, it stands in for it (tests/support/console.cpp).
+CONSOLE_EXE = os.environ.get("CFGSWEEP_CONSOLE_EXE", "")
+STAND_IN = (CONSOLE_EXE, "cfgsweep.exe")
 
 # Windows Vista, 7, 8, 8.1, and 10 and 11.
 SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
@@ -152,13 +160,19 @@ class LaunchProgram(Case):
     it shares no console and never waits for a key."""
 
     def folder(self, name, *files):
-        """A scratch folder named `name` holding copies of `files`."""
+        """A scratch folder named `name` holding copies of `files`: paths, or (path or bytes, name)."""
         top = tempfile.mkdtemp(prefix="cfgsweep-zip-")
         self.addCleanup(shutil.rmtree, top)
         folder = os.path.join(top, name)
         os.mkdir(folder)
         for source in files:
-            shutil.copy(source, folder)
+            source, named = source if isinstance(source, tuple) else (source, None)
+            target = os.path.join(folder, named or os.path.basename(source))
+            if isinstance(source, bytes):
+                with open(target, "wb") as f:
+                    f.write(source)
+            else:
+                shutil.copy(source, target)
         return folder
 
     def test_passes_output_and_status_through(self):
@@ -188,7 +202,13 @@ class LaunchProgram(Case):
                 ("R&D tools without cfgsweep.exe", "R&D tools", (RUN_EXE,), False, [], [VS], 9009,
                  b"", said, None),
                 ("Zoë without cfgsweep.exe", "Zoë", (RUN_EXE,), False, [], [VS], 9009, b"", said,
-                 None)):
+                 None),
+                ("cfgsweep.exe ended by Ctrl+C", "cfgsweep",
+                 (RUN_EXE, STAND_IN, (b"0xC000013A", "cfgsweep-status.txt")), False, [], [VS],
+                 0xC000013A, b"", "実行が中断されました", "想定外"),
+                ("cfgsweep.exe refused: not a program", "cfgsweep",
+                 (RUN_EXE, (b"MZ cut short", "cfgsweep.exe")), False, [], [VS], 193, b"",
+                 "正しいプログラムではありません。ダウンロードが壊れているか", "想定外")):
             with self.subTest(name), tempfile.TemporaryDirectory() as top:
                 where = self.folder(where, *files)
                 for entry in planted:
@@ -205,6 +225,123 @@ class LaunchProgram(Case):
                 self.assertNotIn(sjis("キーを押してください"), result.out)
                 if never:
                     self.assertNotIn(sjis(never), result.out)
+
+
+class OnAConsole:
+    """`command` (Wine and its arguments) on a real console: a pseudo-terminal that util-linux
+    script gives Wine, its input a pipe kept open, its output gathered as it comes."""
+
+    def __init__(self, command, start=None):
+        env = self.environment()
+        env.update({"CFGSWEEP_START": start} if start else {})
+        self.process = subprocess.Popen(
+            ["script", "-qfc", " ".join(map(shlex.quote, command)), "/dev/null"], env=env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.output = b""
+        threading.Thread(target=self.gather, daemon=True).start()
+
+    @staticmethod
+    def environment():
+        """The environment for Wine here: TMPDIR only where Wine takes it."""
+        env = {k: v for k, v in os.environ.items() if k != "TMPDIR" or wineTakesTmpdir()}
+        env["LANG"] = "C.UTF-8"
+        return env
+
+    def gather(self):
+        for chunk in iter(lambda: self.process.stdout.read1(4096), b""):
+            self.output += chunk
+
+    def text(self):
+        """What the console showed, without the terminal's control sequences."""
+        return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", self.output).decode("utf-8", "replace")
+
+    def shows(self, text, within):
+        end = time.time() + within
+        while text not in self.text() and time.time() < end:
+            time.sleep(0.2)
+        return text in self.text()
+
+    def ended(self, within):
+        try:
+            return self.process.wait(within) is not None
+        except subprocess.TimeoutExpired:
+            return False
+
+    def type(self, keys):
+        self.process.stdin.write(keys)
+        self.process.stdin.flush()
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        self.process.stdin.close()
+
+
+class LaunchProgramOnAConsole(unittest.TestCase):
+    """run-cfgsweep.exe on a real console, which Wine has under script: it waits for a key only
+    where somebody sees its console and nobody else waits on it, and then only a real key ends the
+    wait; cfgsweep.exe runs in code page 932, and the console's own comes back afterwards."""
+
+    PROMPT = "続行するには何かキーを押してください"
+
+    def setUp(self):
+        top = tempfile.mkdtemp(prefix="cfgsweep-console-")
+        self.addCleanup(shutil.rmtree, top)
+        self.folder = os.path.join(top, "cfgsweep")
+        os.mkdir(self.folder)
+        shutil.copy(RUN_EXE, self.folder)
+        self.program = os.path.join(self.folder, "run-cfgsweep.exe")
+
+    def console(self, command, start=None):
+        console = OnAConsole([RUNNER] + command, start)
+        self.addCleanup(console.stop)
+        return console
+
+    def test_waits_only_where_somebody_sees_it(self):
+        shutil.copy(EXE, self.folder)
+        keys = [RUNNER, installedExe(CONSOLE_EXE), "keys", "run-cfgsweep.exe"]
+        launch = [installedExe(LAUNCHER), "-", ""]
+        cmd = "C:\\windows\\system32\\cmd.exe"
+        # name, command, how it is started, keys alone typed first, whether it waits.
+        for name, command, start, alone, waits in (
+                ("double-click: alone on its console", [self.program], None, [], True),
+                ("a lone Shift, Windows, Caps Lock or Print Screen key", [self.program], None,
+                 ["0x10", "0x5B", "0x14", "0x2C"], True),
+                ("started hidden, as a deployment tool may", launch + [self.program], "hidden", [],
+                 False),
+                ("console without a window (CREATE_NO_WINDOW)", launch + [self.program],
+                 "no-window", [], False),
+                ("by a script, on a shared console", [cmd, "/c", profileText(self.program)], None,
+                 [], False)):
+            with self.subTest(name):
+                console = self.console(command + ["/?"], start)
+                if not waits:
+                    self.assertTrue(console.ended(30), "kept waiting: " + console.text())
+                    self.assertEqual(console.process.returncode, 0)
+                    self.assertNotIn(self.PROMPT, console.text())
+                    continue
+                self.assertTrue(console.shows(self.PROMPT, 30), console.text())
+                if alone:
+                    typed = subprocess.run(keys + alone, env=OnAConsole.environment())
+                    self.assertEqual(typed.returncode, 0, "keys not typed")
+                    self.assertFalse(console.ended(2), "ended by a key alone")
+                self.assertFalse(console.ended(1), "ended before any key")
+                console.type(b"x")
+                self.assertTrue(console.ended(15), "an ordinary key did not end the wait")
+                self.assertEqual(console.process.returncode, 0)
+
+    def test_runs_cfgsweep_in_code_page_932_then_restores(self):
+        stand = os.path.join(self.folder, "cfgsweep.exe")
+        shutil.copy(CONSOLE_EXE, stand)
+        cmd = "C:\\windows\\system32\\cmd.exe"
+        line = "%s & %s /? & %s" % (profileText(stand), profileText(self.program), profileText(stand))
+        console = self.console([cmd, "/c", line])
+        self.assertTrue(console.ended(30), console.text())
+        with open(os.path.join(self.folder, "cfgsweep-console.log")) as f:
+            before, during, after = f.read().split()
+        self.assertEqual(during, "cp=932")
+        self.assertNotEqual(before, "cp=932")
+        self.assertEqual(after, before)
 
 
 if __name__ == "__main__":

@@ -5,7 +5,9 @@
 // Everything goes through the wide API, so that a value outside the ANSI code page arrives whole;
 // a U+FFFF in VALUE becomes the unpaired surrogate U+D800, which no UTF-8 argument can carry.
 // Where CFGSWEEP_HOLD names a folder, it is held open meanwhile as another program may hold it,
-// without FILE_SHARE_READ, so that nobody else may list it.
+// without FILE_SHARE_READ, so that nobody else may list it. CFGSWEEP_START "hidden" starts the
+// program as a deployment tool may, on a console of its own that is hidden, and "no-window" on one
+// without a window (CREATE_NO_WINDOW).
 #include <windows.h>
 
 #include <cwchar>
@@ -91,9 +93,18 @@ int wmain(int argc, wchar_t* argv[]) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+  wchar_t start[16];
+  const DWORD startLength = GetEnvironmentVariableW(L"CFGSWEEP_START", start, 16);
+  if (startLength > 0 && startLength < 16) {
+    const bool hidden = std::wcscmp(start, L"hidden") == 0;
+    startup.dwFlags = hidden ? STARTF_USESHOWWINDOW : 0;
+    startup.wShowWindow = SW_HIDE;
+    flags |= hidden ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW;
+  }
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                      &environment[0], nullptr, &startup, &process)) {
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, &environment[0],
+                      nullptr, &startup, &process)) {
     return 126;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
