@@ -238,7 +238,8 @@ class OnAConsole:
             ["script", "-qfc", " ".join(map(shlex.quote, command)), "/dev/null"], env=env,
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.output = b""
-        threading.Thread(target=self.gather, daemon=True).start()
+        self.gatherer = threading.Thread(target=self.gather, daemon=True)
+        self.gatherer.start()
 
     @staticmethod
     def environment():
@@ -274,7 +275,9 @@ class OnAConsole:
     def stop(self):
         self.process.kill()
         self.process.wait()
+        self.gatherer.join(10)
         self.process.stdin.close()
+        self.process.stdout.close()
 
 
 class LaunchProgramOnAConsole(unittest.TestCase):
