@@ -282,6 +282,13 @@ def wine32Missing():
     return probe.stdout.strip() if probe.returncode == 0 else None
 
 
+def skipUnlessWineStartsTheBuild():
+    """Skips the case where the build is 32-bit and Wine here cannot start a 32-bit program."""
+    why = os.environ.get("CFGSWEEP_EXE_BITS") == "32" and wine32Missing()
+    if why:
+        raise unittest.SkipTest(why + ", so Wine cannot start the 32-bit programs")
+
+
 def installedExe(exe=EXE):
     """A copy of the executable `exe` that the unprivileged user may run, wherever the build lies
     (root's home is private); the copies go when the suite ends."""
@@ -309,10 +316,7 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
     then on standard error. The result counts the file-system calls that the
     shim saw and lists the races it staged, or the answers injected."""
     if WINDOWS:
-        if os.environ.get("CFGSWEEP_EXE_BITS") == "32":
-            why = wine32Missing()
-            if why:
-                raise unittest.SkipTest(why + ", so Wine cannot start the 32-bit cfgsweep.exe")
+        skipUnlessWineStartsTheBuild()
         if racing:
             raise unittest.SkipTest("the races are staged by preloading into a Linux process")
         env = {k: v for k, v in os.environ.items()

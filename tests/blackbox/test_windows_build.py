@@ -15,7 +15,7 @@ import xml.etree.ElementTree as ElementTree
 import pefile
 
 from harness import (EXE, FOLDER_NOT_CREATED, LAUNCHER, PLANTED, RUNNER, USAGE, VS, X86_CFG, Case,
-                     Scratch, installedExe, plant, wineTakesTmpdir,
+                     Scratch, installedExe, plant, skipUnlessWineStartsTheBuild, wineTakesTmpdir,
                      profileText, run, sjis)
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
@@ -288,6 +288,7 @@ class LaunchProgramOnAConsole(unittest.TestCase):
     PROMPT = "続行するには何かキーを押してください"
 
     def setUp(self):
+        skipUnlessWineStartsTheBuild()
         top = tempfile.mkdtemp(prefix="cfgsweep-console-")
         self.addCleanup(shutil.rmtree, top)
         self.folder = os.path.join(top, "cfgsweep")
