@@ -136,7 +136,8 @@ class Der:
             length, at = int.from_bytes(data[at:at + size], "big"), at + size
         if at + length > len(data):
             raise Refusal("DER cut short")
-        self.value, self.whole, self.end = data[at:at + length], data[start:at + length], at + length
+        self.value, self.end = data[at:at + length], at + length
+        self.whole = data[start:self.end]
 
     def items(self):
         """The elements inside a constructed element."""
@@ -160,7 +161,8 @@ class Der:
 
 def attributes(element):
     """The attributes in a [0] or [1] attribute set, by type, each with its first value."""
-    return {(pair := attribute.items())[0].oid(): pair[1].items()[0] for attribute in element.items()}
+    pairs = [attribute.items() for attribute in element.items()]
+    return {pair[0].oid(): pair[1].items()[0] for pair in pairs}
 
 
 def signedDataOf(contentInfo):
@@ -213,9 +215,11 @@ def verifySigner(signerInfo, certificates, contentType, content):
     if signed is None:
         raise Refusal("it has no signed attributes")
     said = attributes(signed)
-    if contentType and (OID_CONTENT_TYPE not in said or said[OID_CONTENT_TYPE].oid() != contentType):
+    named = said.get(OID_CONTENT_TYPE)
+    if contentType and (named is None or named.oid() != contentType):
         raise Refusal("its signed attributes name another content type")
-    if said.get(OID_MESSAGE_DIGEST, Der(b"\x04\x00")).value != hashlib.new(digest, content).digest():
+    vouched = said.get(OID_MESSAGE_DIGEST)
+    if vouched is None or vouched.value != hashlib.new(digest, content).digest():
         raise Refusal("its message digest is not that of what it signs")
     key = signerCertificate(signerInfo, certificates).public_key()
     if not isinstance(key, rsa.RSAPublicKey):
