@@ -18,9 +18,8 @@ std::wstring refusalCause(unsigned long error) {
              L"このフォルダーのプログラムを実行する権限がありません。";
     case 225:  // ERROR_VIRUS_INFECTED
     case 226:  // ERROR_VIRUS_DELETED
-      return L"ウイルス対策ソフト (Microsoft Defender など) "
-             L"が、ウイルスまたは望ましくない可能性のあ"
-             L"るプログラムと判定しました。";
+      return L"ウイルス対策ソフト (Microsoft Defender など) が、"
+             L"ウイルスまたは望ましくない可能性のあるプログラムと判定しました。";
     case 1260:  // ERROR_ACCESS_DISABLED_BY_POLICY
       return L"ポリシー (AppLocker またはソフトウェアの制限のポリシー) で実行が禁止されています。";
     case 4551:  // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION

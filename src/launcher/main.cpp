@@ -28,9 +28,12 @@ std::wstring ownFolder(DWORD& error) {
     }
     path.resize(path.size() * 2);
   }
-  error = ERROR_BAD_PATHNAME;
   const std::size_t separator = path.find_last_of(L'\\');
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+  if (separator == std::wstring::npos) {
+    error = ERROR_BAD_PATHNAME;
+    return std::wstring();
+  }
+  return path.substr(0, separator + 1);
 }
 
 bool isFile(const std::wstring& path) {

@@ -16,14 +16,6 @@ namespace {
 // Every fixed text is in code page 932, and the launcher switches the console to it.
 const UINT kConsoleCodePage = 932;
 
-bool isLeadSurrogate(wchar_t c) {
-  return c >= 0xD800 && c < 0xDC00;
-}
-
-bool isTrailSurrogate(wchar_t c) {
-  return c >= 0xDC00 && c < 0xE000;
-}
-
 // `wide` in code page 932, every character that it cannot spell as "?", never a look-alike: best
 // fit would print Zoë as Zoe, the name of another user's folder.
 std::string consoleText(const std::wstring& wide) {
@@ -39,12 +31,12 @@ std::string consoleText(const std::wstring& wide) {
     text.resize(written);
     return text;
   }
-  // Without code page 932 on the system: every character outside ASCII as "?", one for each.
+  // Without code page 932 on the system: every character outside ASCII as "?", one for each,
+  // which in WTF-8 is one for each byte that begins a sequence of several.
   text.clear();
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    text += wide[i] < 0x80 ? static_cast<char>(wide[i]) : '?';
-    if (isLeadSurrogate(wide[i]) && i + 1 < wide.size() && isTrailSurrogate(wide[i + 1])) {
-      ++i;
+  for (const char c : wtf8FromUtf16(std::u16string(wide.begin(), wide.end()))) {
+    if ((c & 0xC0) != 0x80) {
+      text += (c & 0x80) != 0 ? '?' : c;
     }
   }
   return text;
