@@ -57,11 +57,10 @@ def reasonOf(output):
     return said[-1] if said else "no word"
 
 
-def run(*command, stdin=None, timeout=None, fds=()):
+def run(*command, timeout=None, fds=()):
     """What `command` printed; raises Refusal with its reason where it failed, or is missing."""
     try:
-        done = subprocess.run(command, input=stdin, capture_output=True, timeout=timeout,
-                              pass_fds=fds)
+        done = subprocess.run(command, capture_output=True, timeout=timeout, pass_fds=fds)
     except OSError as error:
         raise Refusal("cannot run %s: %s (tools/setup windows installs it)" % (command[0], error))
     except subprocess.TimeoutExpired:
@@ -275,9 +274,8 @@ def checkSignature(pem):
     that certificate is one anybody trusts is Windows' question, not this one's."""
     signer, certificates, content = authenticodeSignature(pem)
     try:
-        verifySigner(signer, certificates, OID_SPC_INDIRECT_DATA, content.value)
-        verifyTimeStamps(signer, certificates, next(
-            p for p in signer.items()[3:] if p.tag == 0x04).value)
+        signature = verifySigner(signer, certificates, OID_SPC_INDIRECT_DATA, content.value)
+        verifyTimeStamps(signer, certificates, signature)
     except (IndexError, KeyError, TypeError, ValueError, StopIteration):
         raise Refusal("its structure is damaged")
     return certificates
