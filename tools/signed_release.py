@@ -26,6 +26,9 @@ import tempfile
 import zipfile
 import zlib
 
+import authenticode
+from authenticode import Refusal
+
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(TOP, "build", "windows")
 SIGNED = os.path.join(BUILD, "signed")
@@ -36,10 +39,12 @@ SIGNATURE = ".pem"
 LARGEST_SIGNATURE = 64 * 1024
 # Microsoft's Trusted Root Program asks for RSA keys of at least this size.
 SMALLEST_RSA_KEY = 2048
+# What any local osslsigncode step is given before it counts as hung.
+LIMIT = 60
 
 
-class Refusal(Exception):
-    """A reason to stop, told in one line."""
+class NoAnswer(Refusal):
+    """A program that has not finished within its time limit."""
 
 
 class Interrupted(BaseException):
@@ -57,14 +62,15 @@ def reasonOf(output):
     return said[-1] if said else "no word"
 
 
-def run(*command, timeout=None, fds=()):
-    """What `command` printed; raises Refusal with its reason where it failed, or is missing."""
+def run(*command, timeout=LIMIT, fds=()):
+    """What `command` printed; raises Refusal with its reason where it failed, is missing, or has
+    not finished within `timeout` seconds."""
     try:
         done = subprocess.run(command, capture_output=True, timeout=timeout, pass_fds=fds)
     except OSError as error:
         raise Refusal("cannot run %s: %s (tools/setup windows installs it)" % (command[0], error))
     except subprocess.TimeoutExpired:
-        raise Refusal("no answer within %g s" % timeout)
+        raise NoAnswer("%s %s: no answer within %g s" % (command[0], command[1], timeout))
     if done.returncode != 0:
         raise Refusal("%s %s failed: %s" % (command[0], command[1],
                                             reasonOf(done.stderr + done.stdout)))
@@ -104,234 +110,46 @@ def programsOf(release):
                 if entry.filename.endswith(".exe")}
 
 
-# The signature itself, read with a small DER reader: PKCS#7 SignedData (RFC 2315) as Authenticode
-# uses it, and the RFC 3161 time stamp inside it.
-
-OID_SIGNED_DATA = "1.2.840.113549.1.7.2"
-OID_CONTENT_TYPE = "1.2.840.113549.1.9.3"
-OID_MESSAGE_DIGEST = "1.2.840.113549.1.9.4"
-OID_COUNTER_SIGNATURE = "1.2.840.113549.1.9.6"
-OID_RFC3161_TIME_STAMP = "1.3.6.1.4.1.311.3.3.1"
-OID_SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
-OID_SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
-OID_TST_INFO = "1.2.840.113549.1.9.16.1.4"
-DIGESTS = {"1.3.14.3.2.26": "sha1", "2.16.840.1.101.3.4.2.1": "sha256",
-           "2.16.840.1.101.3.4.2.2": "sha384", "2.16.840.1.101.3.4.2.3": "sha512"}
-
-
-class Der:
-    """One DER element: its tag, its contents octets and its whole encoding."""
-
-    def __init__(self, data, at=0):
-        start = at
-        if at + 2 > len(data) or data[at] & 0x1F == 0x1F:
-            raise Refusal("not DER")
-        self.tag, length = data[at], data[at + 1]
-        at += 2
-        if length & 0x80:
-            size = length & 0x7F
-            if not 0 < size <= 4 or at + size > len(data):
-                raise Refusal("not DER")
-            length, at = int.from_bytes(data[at:at + size], "big"), at + size
-        if at + length > len(data):
-            raise Refusal("DER cut short")
-        self.value, self.end = data[at:at + length], at + length
-        self.whole = data[start:self.end]
-
-    def items(self):
-        """The elements inside a constructed element."""
-        found, at = [], 0
-        while at < len(self.value):
-            item = Der(self.value, at)
-            found.append(item)
-            at = item.end
-        return found
-
-    def oid(self):
-        first = self.value[0]
-        arcs, number = [first // 40 if first < 80 else 2, first - 40 * min(first // 40, 2)], 0
-        for byte in self.value[1:]:
-            number = (number << 7) | (byte & 0x7F)
-            if not byte & 0x80:
-                arcs.append(number)
-                number = 0
-        return ".".join(map(str, arcs))
-
-
-def attributes(element):
-    """The attributes in a [0] or [1] attribute set, by type, each with its first value."""
-    pairs = [attribute.items() for attribute in element.items()]
-    return {pair[0].oid(): pair[1].items()[0] for pair in pairs}
-
-
-def signedDataOf(contentInfo):
-    """The parts of the SignedData in `contentInfo` (Der): its content type and content, its
-    certificates and its signer infos."""
-    outer = contentInfo.items()
-    if len(outer) != 2 or outer[0].oid() != OID_SIGNED_DATA:
-        raise Refusal("no PKCS#7 signed data")
-    parts = outer[1].items()[0].items()
-    inner = parts[2].items()
-    certificates = next((p.items() for p in parts[3:-1] if p.tag == 0xA0), [])
-    content = inner[1].items()[0] if len(inner) > 1 else None
-    return inner[0].oid(), content, certificates, parts[-1].items()
-
-
-def signerCertificate(signerInfo, certificates):
-    """Of `certificates` (Der), the one that `signerInfo` names by issuer and serial number."""
-    from cryptography import x509
-    named = signerInfo.items()[1]
-    for certificate in certificates:
-        loaded = x509.load_der_x509_certificate(certificate.whole)
-        if named.tag == 0x30:
-            issuer, serial = named.items()
-            if (loaded.serial_number == int.from_bytes(serial.value, "big", signed=True)
-                    and loaded.issuer.public_bytes() == issuer.whole):
-                return loaded
-        else:
-            try:
-                key = loaded.extensions.get_extension_for_class(x509.SubjectKeyIdentifier)
-            except x509.ExtensionNotFound:
-                continue
-            if key.value.digest == named.value:
-                return loaded
-    raise Refusal("its signer's certificate is not in it")
-
-
-def verifySigner(signerInfo, certificates, contentType, content):
-    """Checks `signerInfo` over `content` (the bytes that were signed): the content type (unless
-    None) and message digest in its signed attributes, and its RSA signature over them with its
-    own certificate's key. Returns the signature value."""
-    from cryptography.exceptions import InvalidSignature
-    from cryptography.hazmat.primitives import hashes
-    from cryptography.hazmat.primitives.asymmetric import padding, rsa
-    parts = signerInfo.items()
-    digest = DIGESTS.get(parts[2].items()[0].oid())
-    if not digest:
-        raise Refusal("its digest algorithm is unknown")
-    signed = next((p for p in parts[3:] if p.tag == 0xA0), None)
-    value = next(p for p in parts[3:] if p.tag == 0x04).value
-    if signed is None:
-        raise Refusal("it has no signed attributes")
-    said = attributes(signed)
-    named = said.get(OID_CONTENT_TYPE)
-    if contentType and (named is None or named.oid() != contentType):
-        raise Refusal("its signed attributes name another content type")
-    vouched = said.get(OID_MESSAGE_DIGEST)
-    if vouched is None or vouched.value != hashlib.new(digest, content).digest():
-        raise Refusal("its message digest is not that of what it signs")
-    key = signerCertificate(signerInfo, certificates).public_key()
-    if not isinstance(key, rsa.RSAPublicKey):
-        raise Refusal("its signer's key is not RSA")
-    try:
-        # What is signed is the DER of the signed attributes as a SET, not as the [0] they are.
-        key.verify(value, b"\x31" + signed.whole[1:], padding.PKCS1v15(),
-                   getattr(hashes, digest.upper())())
-    except InvalidSignature:
-        raise Refusal("its signature does not verify with its signer's certificate")
-    return value
-
-
-def verifyTimeStamps(signerInfo, certificates, signature):
-    """Checks each time stamp on `signerInfo`, whose signature value is `signature`: an RFC 3161
-    token over it, or a countersignature, each signed by its own certificate."""
-    unsigned = next((p for p in signerInfo.items()[3:] if p.tag == 0xA1), None)
-    for kind, value in (attributes(unsigned) if unsigned else {}).items():
-        try:
-            if kind == OID_RFC3161_TIME_STAMP:
-                contentType, content, stampCertificates, signers = signedDataOf(value)
-                if contentType != OID_TST_INFO or len(signers) != 1 or content is None:
-                    raise Refusal("it holds no time-stamp token")
-                verifySigner(signers[0], stampCertificates, contentType, content.value)
-                imprint = Der(content.value).items()[2].items()
-                digest = DIGESTS.get(imprint[0].items()[0].oid())
-                if not digest or imprint[1].value != hashlib.new(digest, signature).digest():
-                    raise Refusal("it is over another signature")
-            elif kind == OID_COUNTER_SIGNATURE:
-                # A countersignature names no content type of its own (RFC 5652 11.4).
-                verifySigner(value, certificates, None, signature)
-        except Refusal as refusal:
-            raise Refusal("its time stamp is refused: %s" % refusal)
-
-
-def authenticodeSignature(pem):
-    """The PKCS#7 SignedData in `pem` (bytes), with one signer over Authenticode's indirect data:
-    its signer info, certificates and content. Refusal("not a signature") otherwise."""
-    found = re.search(rb"-----BEGIN PKCS7-----(.*?)-----END PKCS7-----", pem, re.S)
-    try:
-        der = Der(base64.b64decode(found.group(1), validate=False)) if found else None
-        contentType, content, certificates, signers = signedDataOf(der)
-    except (Refusal, IndexError, ValueError, AttributeError, TypeError):
-        raise Refusal("not a signature")
-    if contentType != OID_SPC_INDIRECT_DATA or len(signers) != 1 or content is None:
-        raise Refusal("not a signature: it holds no signer over a program")
-    return signers[0], certificates, content
-
-
-def checkSignature(pem):
-    """Refuses a detached signature that does not verify against its own signer's certificate:
-    its signed attributes, its message digest, and the signature of any time stamp on it. Whether
-    that certificate is one anybody trusts is Windows' question, not this one's."""
-    signer, certificates, content = authenticodeSignature(pem)
-    try:
-        signature = verifySigner(signer, certificates, OID_SPC_INDIRECT_DATA, content.value)
-        verifyTimeStamps(signer, certificates, signature)
-    except (IndexError, KeyError, TypeError, ValueError, StopIteration):
-        raise Refusal("its structure is damaged")
-    return certificates
-
-
-def programName(pem):
-    """The program name that the signature in `pem` carries, and whether it is ASCII (IA5String)."""
-    signer, _, _ = authenticodeSignature(pem)
-    signed = next(p for p in signer.items()[3:] if p.tag == 0xA0)
-    opus = attributes(signed)[OID_SPC_SP_OPUS_INFO].items()
-    name = next(p for p in opus if p.tag == 0xA0).items()[0]
-    return name.value.decode("ascii" if name.tag == 0x81 else "utf-16-be"), name.tag == 0x81
-
-
-def messageDigests(signed, anchors):
-    """The digest that the signature on `signed` vouches for, and the one of its bytes."""
-    said = subprocess.run(["osslsigncode", "verify", "-CAfile", anchors, "-TSA-CAfile", anchors,
-                           "-in", signed], capture_output=True)
-    text = (said.stdout + said.stderr).decode(errors="replace")
-    current = re.search(r"Current message digest\s*:\s*(\w+)", text)
-    calculated = re.search(r"Calculated message digest\s*:\s*(\w+)", text)
-    return (current and current.group(1), calculated and calculated.group(1))
-
-
 def attach(work, name, unsigned, signature):
-    """The program `name` (bytes `unsigned`) with the detached `signature` (bytes) attached.
-    Refuses a signature that does not verify against its own certificate, or that was not made
-    over these very bytes, whether or not its signer is trusted."""
+    """The program `name` (bytes `unsigned`) with the detached `signature` (a signature file's
+    bytes) attached. Refuses a signature that does not verify against its own certificate, that
+    was not made over these very bytes, or that was not attached exactly as it was checked,
+    whether or not its signer is trusted."""
     program = os.path.basename(name)
     try:
-        certificates = checkSignature(signature)
+        der, digest = authenticode.checkedSignature(signature)
     except Refusal as refusal:
         raise Refusal("the signature for %s is refused: %s" % (program, refusal))
+    if authenticode.imageDigest(unsigned) != digest:
+        raise Refusal("the signature for %s was not made over this build's %s: its image digest "
+                      "differs" % (program, program))
     base = os.path.join(work, program)
     with open(base, "wb") as f:
         f.write(unsigned)
+    # What osslsigncode reads is what was checked: the same DER, in the one PEM block.
     with open(base + SIGNATURE, "wb") as f:
-        f.write(signature)
-    # osslsigncode also checks the signer's chain, and fails where this machine does not trust it,
-    # which is no concern here: the digest below is. Yet some versions write nothing without a
-    # file of trusted certificates: the signature's own serve.
-    anchors = base + ".certificates"
+        f.write(b"-----BEGIN PKCS7-----\n" + base64.encodebytes(der) + b"-----END PKCS7-----\n")
+    # osslsigncode verifies what it attached against the trusted certificates it is given, and
+    # fetches CRLs where they form a chain, with no time limit. The signer's own certificate alone
+    # forms none, so it fetches nothing and its verification fails, which is no concern here: the
+    # checks below are. Some versions write nothing without such a file at all.
+    anchors = base + ".certificate"
     with open(anchors, "wb") as f:
-        for certificate in certificates:
-            f.write(b"-----BEGIN CERTIFICATE-----\n" + base64.encodebytes(certificate.whole)
-                    + b"-----END CERTIFICATE-----\n")
-    subprocess.run(["osslsigncode", "attach-signature", "-CAfile", anchors, "-TSA-CAfile", anchors,
-                    "-sigin", base + SIGNATURE, "-in", base, "-out", base + ".signed"],
-                   capture_output=True)
-    current, calculated = messageDigests(base + ".signed", anchors) if os.path.exists(
-        base + ".signed") else (None, None)
-    if not current or current != calculated:
-        raise Refusal("the signature for %s was not made over this build's %s: its message digest "
-                      "differs" % (program, program))
-    with open(base + ".signed", "rb") as f:
-        return f.read()
+        f.write(authenticode.signerCertificatePem(der))
+    try:
+        run("osslsigncode", "attach-signature", "-CAfile", anchors, "-TSA-CAfile", anchors,
+            "-sigin", base + SIGNATURE, "-in", base, "-out", base + ".attached")
+    except NoAnswer:
+        raise
+    except Refusal:
+        if not os.path.exists(base + ".attached"):
+            raise
+    with open(base + ".attached", "rb") as f:
+        signed = f.read()
+    if authenticode.embeddedSignature(signed) != der or authenticode.imageDigest(signed) != digest:
+        raise Refusal("osslsigncode attached to %s another signature than the one checked"
+                      % program)
+    return signed
 
 
 def writeSigned(release, programs, signaturesZip, signer, attacher):
@@ -359,10 +177,36 @@ def writeSigned(release, programs, signaturesZip, signer, attacher):
                 with open(path, "rb") as f:
                     sums.write("%s  %s\n" % (hashlib.sha256(f.read()).hexdigest(),
                                              os.path.basename(path)))
-        shutil.rmtree(SIGNED, ignore_errors=True)
-        os.replace(part, SIGNED)
+        swapIn(part)
     finally:
         shutil.rmtree(part, ignore_errors=True)
+
+
+def swapIn(part):
+    """Puts the folder `part` in place of build/windows/signed/ at once: the old one is renamed
+    aside first and put back on any failure. Once the new one is in, a signal is too late to stop
+    the run, and is ignored."""
+    if os.path.lexists(SIGNED) and not os.path.isdir(SIGNED) or os.path.islink(SIGNED):
+        raise Refusal("%s is not a folder: move it away, and run again"
+                      % os.path.relpath(SIGNED, TOP))
+    old = SIGNED + ".old"
+    shutil.rmtree(old, ignore_errors=True)
+    stops = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
+    signal.pthread_sigmask(signal.SIG_BLOCK, stops)
+    try:
+        if os.path.exists(SIGNED):
+            os.rename(SIGNED, old)
+        try:
+            os.rename(part, SIGNED)
+        except BaseException:
+            if os.path.exists(old):
+                os.rename(old, SIGNED)
+            raise
+        for number in stops:
+            signal.signal(number, signal.SIG_IGN)
+    finally:
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, stops)
+    shutil.rmtree(old, ignore_errors=True)
 
 
 def signaturesZipOf(release, signatures, version):
@@ -427,12 +271,22 @@ def certificateChecks(pkcs12, password):
     if key is None or certificate is None:
         raise Refusal("%s holds no key that matches its certificate" % pkcs12)
     try:
-        uses = certificate.extensions.get_extension_for_class(x509.ExtendedKeyUsage).value
+        extensions = certificate.extensions
+    except x509.DuplicateExtension as error:
+        raise Refusal("the certificate in %s repeats an extension: %s" % (pkcs12, error.oid))
+    try:
+        uses = extensions.get_extension_for_class(x509.ExtendedKeyUsage).value
     except x509.ExtensionNotFound:
         uses = []
     if ExtendedKeyUsageOID.CODE_SIGNING not in uses:
         raise Refusal("the certificate in %s is not for code signing: its extended key usage "
                       "lacks it" % pkcs12)
+    try:
+        if not extensions.get_extension_for_class(x509.KeyUsage).value.digital_signature:
+            raise Refusal("the certificate in %s is not for signing: its key usage lacks "
+                          "digitalSignature" % pkcs12)
+    except x509.ExtensionNotFound:
+        pass
     public = certificate.public_key()
     if not isinstance(public, rsa.RSAPublicKey):
         raise Refusal("the certificate in %s has no RSA key" % pkcs12)
@@ -471,7 +325,7 @@ def sign(work, name, program, pkcs12, password, urls, link, limit):
                        "sha256", "-n", productName] + (["-i", link] if link else [])
             try:
                 run(*command, *(["-ts", url] if url else []), "-in", base, "-out",
-                    base + ".signed", timeout=limit if url else None, fds=(secret.read,))
+                    base + ".signed", timeout=limit if url else LIMIT, fds=(secret.read,))
                 break
             except Refusal as refusal:
                 if not url:
@@ -522,6 +376,9 @@ def readSignatures(signaturesZip, wanted):
             if names != wanted:
                 raise Refusal("%s holds %s, not one signature for each program: %s" % (
                     signaturesZip, " ".join(names) or "nothing", " ".join(wanted)))
+            if any(entry.flag_bits & 0x1 for entry in entries):
+                raise Refusal("%s holds encrypted entries, which no signatures ZIP has"
+                              % signaturesZip)
             large = [e.filename for e in entries if e.file_size > LARGEST_SIGNATURE]
             if large:
                 raise Refusal("%s holds %s, larger than a signature is" % (

@@ -3,6 +3,7 @@ CA, an RSA code-signing certificate in a PKCS#12 file that leaves the CA out, it
 pipe, and a time-stamp authority answering on loopback beside one that never answers. Run by tools/test after the release is built; a second clone of
 the checkout attaches the detached signatures to a release of its own."""
 
+import base64
 import hashlib
 import http.server
 import os
@@ -13,10 +14,14 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 import zipfile
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(TOP, "tools"))
+import authenticode  # noqa: E402
+from asn1crypto import algos, cms, x509  # noqa: E402
 BUILD = os.path.join(TOP, "build", "windows")
 SIGNED = os.path.join(BUILD, "signed")
 PASSWORD = "correct horse 7"
@@ -34,6 +39,16 @@ keyUsage = critical, keyCertSign, cRLSign
 [codesign]
 basicConstraints = CA:false
 keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+[crl]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+crlDistributionPoints = URI:{silent}crl
+[certsign]
+basicConstraints = CA:false
+keyUsage = critical, keyCertSign
 extendedKeyUsage = codeSigning
 [server]
 basicConstraints = CA:false
@@ -109,6 +124,49 @@ def files(folder):
     return found
 
 
+def pemOf(der):
+    return b"-----BEGIN PKCS7-----\n" + base64.encodebytes(der) + b"-----END PKCS7-----\n"
+
+
+def forged(pem, change, key=None):
+    """The signature in `pem` with change(info, signedData, signer) applied to its parsed parts,
+    its signed attributes then signed anew with the key in the file `key`, if given; in PEM."""
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import padding
+    info = cms.ContentInfo.load(authenticode.signatureDer(pem))
+    signed, signer = info["content"], info["content"]["signer_infos"][0]
+    change(info, signed, signer)
+    if key:
+        with open(key, "rb") as f:
+            secret = serialization.load_pem_private_key(f.read(), None)
+        signer["signature"] = secret.sign(b"\x31" + signer["signed_attrs"].dump()[1:],
+                                          padding.PKCS1v15(), hashes.SHA256())
+    signed["signer_infos"] = cms.SignerInfos([signer])
+    info["content"] = signed
+    return pemOf(info.dump())
+
+
+def withAttributes(signer, field, attributes):
+    """Sets the signed or unsigned attributes (`field`) of `signer` to (type, values) pairs."""
+    signer[field] = cms.CMSAttributes([cms.CMSAttribute({"type": kind, "values": values})
+                                       for kind, values in attributes])
+
+
+def attributes(signer, field):
+    return [(a["type"].native, list(a["values"])) for a in signer[field]]
+
+
+def overContent(signed, signer, content):
+    """Makes `signer` vouch for the content bytes `content` (a whole SEQUENCE) in place of the
+    program's indirect data."""
+    tlv = lambda tag, body: bytes([tag, len(body)]) + body  # short bodies only
+    signed["encap_content_info"] = cms.ContentInfo.load(tlv(
+        0x30, cms.ContentType("spc_indirect_data").dump() + tlv(0xA0, content)))
+    withAttributes(signer, "signed_attrs", [
+        (kind, [hashlib.sha256(content[2:]).digest()] if kind == "message_digest" else values)
+        for kind, values in attributes(signer, "signed_attrs")])
+
+
 class TimeStamps(http.server.BaseHTTPRequestHandler):
     """An RFC 3161 time-stamp authority: openssl ts -reply for each request posted."""
 
@@ -135,9 +193,14 @@ class SignedRelease(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix="cfgsweep-signing-")
+        # A server that takes every connection and never answers.
+        cls.hanging = socket.socket()
+        cls.hanging.bind(("127.0.0.1", 0))
+        cls.hanging.listen(64)
+        cls.silent = "http://127.0.0.1:%d/" % cls.hanging.getsockname()[1]
         config = cls.path("openssl.cnf")
         with open(config, "w") as f:
-            f.write(OPENSSL_CONFIG.format(scratch=cls.scratch))
+            f.write(OPENSSL_CONFIG.format(scratch=cls.scratch, silent=cls.silent))
         # Named so that a check that looks for words in openssl's text takes any of its
         # certificates for code signing.
         openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cls.path("ca.key"),
@@ -145,7 +208,8 @@ class SignedRelease(unittest.TestCase):
                 "/CN=cfgsweep test Code Signing CA", "-config", config, "-extensions", "ca")
         for name, use, key in (("vendor", "codesign", "rsa:2048"), ("server", "server", "rsa:2048"),
                                ("tsa", "tsa", "rsa:2048"), ("ec", "codesign", "ec"),
-                               ("short", "codesign", "rsa:1024")):
+                               ("short", "codesign", "rsa:1024"), ("crl", "crl", "rsa:2048"),
+                               ("certsign", "certsign", "rsa:2048")):
             keyOptions = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"] if key == "ec" \
                 else ["-newkey", key]
             openssl("req", *keyOptions, "-nodes", "-keyout", cls.path(name + ".key"),
@@ -157,7 +221,8 @@ class SignedRelease(unittest.TestCase):
             f.write(PASSWORD + "\n")
         # The vendor's file leaves the CA out, so that its signatures carry no trusted root.
         for name, extra in (("vendor", []), ("server", ["-certfile", cls.path("ca.crt")]),
-                            ("ec", []), ("short", []), ("keyless", ["-nokeys"])):
+                            ("ec", []), ("short", []), ("keyless", ["-nokeys"]),
+                            ("crl", ["-certfile", cls.path("ca.crt")]), ("certsign", [])):
             source = "vendor" if name == "keyless" else name
             openssl("pkcs12", "-export", "-in", cls.path(source + ".crt"), "-passout",
                     "file:" + cls.path("password"), "-out", cls.path(name + ".p12"),
@@ -168,11 +233,6 @@ class SignedRelease(unittest.TestCase):
         cls.server.scratch, cls.server.config = cls.scratch, config
         threading.Thread(target=cls.server.serve_forever, daemon=True).start()
         cls.timestamp = "http://127.0.0.1:%d/" % cls.server.server_address[1]
-        # A server that takes every connection and never answers.
-        cls.hanging = socket.socket()
-        cls.hanging.bind(("127.0.0.1", 0))
-        cls.hanging.listen(64)
-        cls.silent = "http://127.0.0.1:%d/" % cls.hanging.getsockname()[1]
         shims = cls.path("bin")
         os.mkdir(shims)
         for name in ("osslsigncode", "openssl"):
@@ -216,7 +276,7 @@ class SignedRelease(unittest.TestCase):
     def test_signed_programs_verify_with_their_time_stamp(self):
         self.assertEqual(self.signed.returncode, 0, self.signed.stderr)
         # The silent server was given up on, by name, for each program.
-        gaveUp = "%s (no answer within %d s)" % (self.silent, LIMIT)
+        gaveUp = "%s (osslsigncode sign: no answer within %d s)" % (self.silent, LIMIT)
         self.assertEqual(self.signed.stderr.count(gaveUp), 2, self.signed.stderr)
         for name, program in self.signedPrograms().items():
             with self.subTest(name):
@@ -287,8 +347,7 @@ class SignedRelease(unittest.TestCase):
             self.assertEqual(archive.namelist(), ["cfgsweep.exe.pem", "run-cfgsweep.exe.pem"])
             # Windows shows the name in its elevation prompt; the field holds ASCII only.
             sys.path.insert(0, os.path.join(TOP, "tools"))
-            import signed_release
-            self.assertEqual([signed_release.programName(archive.read(n)) for n in
+            self.assertEqual([authenticode.programName(archive.read(n)) for n in
                               archive.namelist()], [("cfgsweep", True), ("run-cfgsweep", True)])
         self.assertEqual(sorted(self.result), sorted(
             [self.release, signatures, "SHA256SUMS", "SIGNINFO.txt"]))
@@ -300,6 +359,22 @@ class SignedRelease(unittest.TestCase):
             commands = f.read()
         self.assertIn("osslsigncode sign", commands)
         self.assertNotIn(PASSWORD, commands + self.signed.stdout + self.signed.stderr)
+
+    def test_never_fetches_a_crl(self):
+        # A certificate whose CRL lies behind the silent server, in a PKCS#12 with its CA.
+        shutil.copytree(SIGNED, self.path("signed-before"))
+        try:
+            started = time.monotonic()
+            signed = self.sign(self.path("crl.p12"), self.timestamp)
+            self.assertEqual(signed.returncode, 0, signed.stderr)
+            shutil.copy(os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip"),
+                        self.path("crl-signatures.zip"))
+            attached = tool("attach-signatures", self.path("crl-signatures.zip"), env=self.env)
+            self.assertEqual(attached.returncode, 0, attached.stderr)
+            self.assertLess(time.monotonic() - started, 60)
+        finally:
+            shutil.rmtree(SIGNED)
+            shutil.copytree(self.path("signed-before"), SIGNED)
 
     def test_a_second_clone_attaches_the_same_release(self):
         # The clone builds the last commit, which is what build/windows holds only without changes.
@@ -337,27 +412,105 @@ class SignedRelease(unittest.TestCase):
         published = os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip")
         variant = lambda name, change: rewritten(published, self.path(name), change) or name
 
-        def tamper(name, pem):
-            # One bit of the RSA value, the last bytes before the time stamp's attributes.
-            sys.path.insert(0, os.path.join(TOP, "tools"))
-            import base64, signed_release
-            signer, _, _ = signed_release.authenticodeSignature(pem)
-            value = next(p for p in signer.items()[3:] if p.tag == 0x04).value
-            der = base64.b64decode(b"".join(pem.splitlines()[1:-1]))
-            at = der.index(value) + 7
-            der = der[:at] + bytes([der[at] ^ 1]) + der[at + 1:]
-            return (b"-----BEGIN PKCS7-----\n" + base64.encodebytes(der)
-                    + b"-----END PKCS7-----\n")
+        with zipfile.ZipFile(published) as archive:
+            other = archive.read("run-cfgsweep.exe.pem")
+        otherInfo = cms.ContentInfo.load(authenticode.signatureDer(other))
+        otherToken = otherInfo["content"]["signer_infos"][0]["unsigned_attrs"][0]["values"][0]
+        with open(self.path("server.crt"), "rb") as f:
+            server = x509.Certificate.load(base64.b64decode(b"".join(f.read().splitlines()[1:-1])))
+
+        def tampered(der):
+            # One bit of the RSA value.
+            at = der.index(cms.ContentInfo.load(der)["content"]["signer_infos"][0][
+                "signature"].native) + 7
+            return der[:at] + bytes([der[at] ^ 1]) + der[at + 1:]
+
+        def longHeader(info, signed, signer):
+            signer["signed_attrs"]._header = b"\xa0\x83" + len(
+                signer["signed_attrs"].contents).to_bytes(3, "big")
+
+        def overSomethingElse(info, signed, signer):
+            # Signed by another certificate of the CA, the genuine signature nested inside.
+            genuine = cms.ContentInfo.load(info.dump())
+            overContent(signed, signer, b"\x30\x03\x02\x01\x00")
+            signer["sid"] = cms.SignerIdentifier({"issuer_and_serial_number": {
+                "issuer": server.issuer, "serial_number": server.serial_number}})
+            signed["certificates"] = cms.CertificateSet(
+                [cms.CertificateChoices({"certificate": server})] + list(signed["certificates"]))
+            withAttributes(signer, "unsigned_attrs", [("microsoft_nested_signature", [genuine])])
+
+        def md5Image(info, signed, signer):
+            content = signed["encap_content_info"]["content"]
+            overContent(signed, signer, authenticode.SpcIndirectDataContent({
+                "data": content["data"], "message_digest": algos.DigestInfo({
+                    "digest_algorithm": {"algorithm": "md5"}, "digest": bytes(16)})}).dump())
+
+        def repeatedExtension(info, signed, signer):
+            certificate = signed["certificates"][0].chosen
+            tbs = certificate["tbs_certificate"]
+            tbs["extensions"] = list(tbs["extensions"]) + [tbs["extensions"][0]]
+            certificate["tbs_certificate"] = tbs
+            signer["sid"] = cms.SignerIdentifier({
+                "subject_key_identifier": certificate.key_identifier})
+            signed["certificates"] = cms.CertificateSet(
+                [cms.CertificateChoices({"certificate": certificate})])
+
+        key = self.path("vendor.key")
+        unsigned = lambda change: lambda i, s, g: withAttributes(g, "unsigned_attrs", change(
+            attributes(g, "unsigned_attrs")))
+        forgeries = {
+            "tampered": lambda d: pemOf(tampered(authenticode.signatureDer(d))),
+            "tampered DER before the genuine PEM": lambda d: tampered(
+                authenticode.signatureDer(d)) + d,
+            "signed attributes with a long length": lambda d: forged(d, longHeader, key),
+            "two message digests": lambda d: forged(d, lambda i, s, g: withAttributes(
+                g, "signed_attrs", [("message_digest", [bytes(32)])]
+                + attributes(g, "signed_attrs")), key),
+            "over something else, the genuine nested": lambda d: forged(
+                d, overSomethingElse, self.path("server.key")),
+            "another program's nested beside": lambda d: forged(d, unsigned(
+                lambda found: found + [("microsoft_nested_signature", [otherInfo])])),
+            "a false time stamp first": lambda d: forged(d, unsigned(
+                lambda found: [("microsoft_time_stamp_token", [otherToken])] + found)),
+            "two time stamps in one attribute": lambda d: forged(d, unsigned(
+                lambda found: [(found[0][0], [otherToken] + found[0][1])])),
+            "an MD5 image digest": lambda d: forged(d, md5Image, key),
+            "a signer by key identifier whose certificate repeats an extension": lambda d: forged(
+                d, repeatedExtension),
+        }
+        zips = {name: variant(name + ".zip", lambda n, d, f=forge: f(d) if n.startswith(
+            "cfgsweep") else d) for name, forge in forgeries.items()}
+        # Each entry flagged as encrypted, in its local header and in the central directory.
+        with open(published, "rb") as f:
+            data = bytearray(f.read())
+        for mark, flags in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
+            at = data.find(mark)
+            while at >= 0:
+                data[at + flags] |= 0x1
+                at = data.find(mark, at + 4)
+        encrypted = self.path("encrypted.zip")
+        with open(encrypted, "wb") as f:
+            f.write(data)
+
+        def signedIsAFile():
+            shutil.copy(published, self.path("published.zip"))
+            os.rename(SIGNED, self.path("signed-aside"))
+            try:
+                with open(SIGNED, "w") as f:
+                    f.write("not a folder")
+                return tool("attach-signatures", self.path("published.zip"), env=self.env)
+            finally:
+                os.remove(SIGNED)
+                os.rename(self.path("signed-aside"), SIGNED)
 
         certificatesOnly = subprocess.run(
             ["openssl", "crl2pkcs7", "-nocrl", "-certfile", self.path("vendor.crt")],
             capture_output=True, check=True).stdout
-        zips = {
+        zips.update({
             "extra": variant("extra.zip", lambda n, d: d),
-            "tampered": variant("tampered.zip", lambda n, d: tamper(n, d)),
             "certificates only": variant("certs.zip", lambda n, d: certificatesOnly),
             "large": variant("large.zip", lambda n, d: d + b" " * 100000),
-        }
+        })
         with zipfile.ZipFile(self.path(zips["extra"]), "a") as archive:
             archive.writestr("notes.txt", "not a signature")
         with open(published, "rb") as f:
@@ -395,7 +548,10 @@ class SignedRelease(unittest.TestCase):
                 ("RSA key of 1024 bits", sign("short.p12"), "1024 bits"),
                 ("no key for the certificate", sign("keyless.p12"), "no key that matches"),
                 ("no time stamp answers", sign("vendor.p12", self.silent, self.silent),
-                 "no time-stamp URL answered: %s (no answer within %d s)" % (self.silent, LIMIT)),
+                 "no time-stamp URL answered: %s (osslsigncode sign: no answer within %d s)"
+                 % (self.silent, LIMIT)),
+                ("key usage for certificates only", sign("certsign.p12"),
+                 "lacks digitalSignature"),
                 ("no time stamp asked for", lambda: tool(
                     "sign-release", "--pkcs12", self.path("vendor.p12"), "--password-file",
                     self.path("password"), env=self.env), "--no-timestamp"),
@@ -407,8 +563,28 @@ class SignedRelease(unittest.TestCase):
                 ("signature larger than any", attach(zips["large"]), "larger than a signature"),
                 ("signature tampered with", attach(zips["tampered"]),
                  "does not verify with its signer's certificate"),
+                ("tampered DER before the genuine PEM",
+                 attach(zips["tampered DER before the genuine PEM"]), "nor one DER structure"),
+                ("signed attributes with a long length",
+                 attach(zips["signed attributes with a long length"]), "not in canonical DER"),
+                ("two message digests", attach(zips["two message digests"]),
+                 "message_digest twice"),
+                ("over something else, the genuine nested",
+                 attach(zips["over something else, the genuine nested"]), "is damaged"),
+                ("another program's nested beside", attach(zips["another program's nested beside"]),
+                 "more than one time stamp: microsoft_nested_signature"),
+                ("a false time stamp first", attach(zips["a false time stamp first"]),
+                 "microsoft_time_stamp_token twice"),
+                ("two time stamps in one attribute",
+                 attach(zips["two time stamps in one attribute"]), "holds 2 values"),
+                ("an MD5 image digest", attach(zips["an MD5 image digest"]), "image digest is md5"),
+                ("a signer by key identifier whose certificate repeats an extension",
+                 attach(zips["a signer by key identifier whose certificate repeats an extension"]),
+                 "repeats an extension"),
+                ("signatures ZIP encrypted", attach(encrypted), "encrypted entries"),
+                ("build/windows/signed a plain file", signedIsAFile, "is not a folder"),
                 ("certificates but no signature", attach(zips["certificates only"]),
-                 "not a signature"),
+                 "over no spc_indirect_data"),
                 ("one byte of a program changed", changedProgram,
                  "was not made over this build's cfgsweep.exe")):
             with self.subTest(name):
