@@ -16,6 +16,7 @@ import tempfile
 import threading
 import time
 import unittest
+import unittest.mock
 import zipfile
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -359,6 +360,25 @@ class SignedRelease(unittest.TestCase):
             commands = f.read()
         self.assertIn("osslsigncode sign", commands)
         self.assertNotIn(PASSWORD, commands + self.signed.stdout + self.signed.stderr)
+
+    def test_a_failed_swap_keeps_the_old_folder(self):
+        import signed_release
+        part = SIGNED + ".part"
+        shutil.copytree(SIGNED, part)
+        rename = os.rename
+
+        def full(source, target):
+            if source == part:
+                raise OSError(28, "No space left on device")
+            rename(source, target)
+
+        try:
+            with unittest.mock.patch.object(signed_release.os, "rename", full):
+                self.assertRaises(OSError, signed_release.swapIn, part)
+        finally:
+            shutil.rmtree(part)
+        self.assertEqual(files(SIGNED), self.result)
+        self.assertFalse(os.path.exists(SIGNED + ".old"))
 
     def test_never_fetches_a_crl(self):
         # A certificate whose CRL lies behind the silent server, in a PKCS#12 with its CA.
