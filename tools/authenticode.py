@@ -98,12 +98,13 @@ def checkDer(data, depth=0):
         at += len(header) + len(contents) + len(trailer)
 
 
-def canonical(spec, der, what):
-    """`der` read as one `spec`; Refusal unless it is exactly one structure in canonical DER,
-    since a reader that also takes BER would check bytes that get encoded anew when attached."""
+def canonical(structure, der, what):
+    """`der` read as one `structure` (an asn1crypto class); Refusal unless it is exactly one such
+    in canonical DER, since a reader that also takes BER would check bytes that get encoded anew
+    when attached."""
     try:
         checkDer(der)
-        return spec.load(der, strict=True)
+        return structure.load(der, strict=True)
     except Refusal as refusal:
         raise Refusal("%s is %s" % (what, refusal))
     except (ValueError, TypeError, KeyError) as error:
@@ -247,6 +248,11 @@ def checkedSignature(data):
     except (ValueError, TypeError, KeyError, AttributeError) as error:
         raise Refusal("its structure is damaged: %s" % str(error).splitlines()[0])
     return der, image["digest"].native
+
+
+def pemOf(der):
+    """The signature `der` as the one PEM block that osslsigncode reads and extracts."""
+    return b"-----BEGIN PKCS7-----\n" + base64.encodebytes(der) + b"-----END PKCS7-----\n"
 
 
 def signerCertificatePem(der):

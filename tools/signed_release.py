@@ -12,7 +12,6 @@ line, and leaves nothing in build/windows/: neither build/windows/signed/ change
 temporary folder.
 """
 
-import base64
 import datetime
 import hashlib
 import io
@@ -128,7 +127,7 @@ def attach(work, name, unsigned, signature):
         f.write(unsigned)
     # What osslsigncode reads is what was checked: the same DER, in the one PEM block.
     with open(base + SIGNATURE, "wb") as f:
-        f.write(b"-----BEGIN PKCS7-----\n" + base64.encodebytes(der) + b"-----END PKCS7-----\n")
+        f.write(authenticode.pemOf(der))
     # osslsigncode verifies what it attached against the trusted certificates it is given, and
     # fetches CRLs where they form a chain, with no time limit. The signer's own certificate alone
     # forms none, so it fetches nothing and its verification fails, which is no concern here: the

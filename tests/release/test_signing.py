@@ -125,10 +125,6 @@ def files(folder):
     return found
 
 
-def pemOf(der):
-    return b"-----BEGIN PKCS7-----\n" + base64.encodebytes(der) + b"-----END PKCS7-----\n"
-
-
 def forged(pem, change, key=None):
     """The signature in `pem` with change(info, signedData, signer) applied to its parsed parts,
     its signed attributes then signed anew with the key in the file `key`, if given; in PEM."""
@@ -144,7 +140,7 @@ def forged(pem, change, key=None):
                                           padding.PKCS1v15(), hashes.SHA256())
     signed["signer_infos"] = cms.SignerInfos([signer])
     info["content"] = signed
-    return pemOf(info.dump())
+    return authenticode.pemOf(info.dump())
 
 
 def withAttributes(signer, field, attributes):
@@ -479,7 +475,7 @@ class SignedRelease(unittest.TestCase):
         unsigned = lambda change: lambda i, s, g: withAttributes(g, "unsigned_attrs", change(
             attributes(g, "unsigned_attrs")))
         forgeries = {
-            "tampered": lambda d: pemOf(tampered(authenticode.signatureDer(d))),
+            "tampered": lambda d: authenticode.pemOf(tampered(authenticode.signatureDer(d))),
             "tampered DER before the genuine PEM": lambda d: tampered(
                 authenticode.signatureDer(d)) + d,
             "signed attributes with a long length": lambda d: forged(d, longHeader, key),
