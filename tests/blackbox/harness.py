@@ -7,6 +7,7 @@ CFGSWEEP_RUNNER names Wine and CFGSWEEP_LAUNCHER the helper that hands the comma
 
 import atexit
 import collections
+import contextlib
 import functools
 import hashlib
 import os
@@ -140,20 +141,14 @@ def refusedRemoval(relative, message=None):
     # The system's wording follows Wine's language; only the frame around it is fixed there.
     message = (re.escape(message) if message else rb"[^\r\n]+") if WINDOWS else re.escape(
         b"Permission denied")
-    return ("err", lambda s: Pattern(
+    return ("err", lambda s: re.compile(
         re.escape(b"boost::filesystem::remove: ") + message
         + re.escape(b': "' + consolePath(native(composed(s.profile, relative))) + b'"' + LINE_END)))
 
 
-class Pattern:
-    """A piece of expected output given as a regular expression over bytes."""
-
-    def __init__(self, regex):
-        self.regex = regex
-
-
 def regexOf(pieces):
-    return b"".join(p.regex if isinstance(p, Pattern) else re.escape(p) for p in pieces)
+    """The expected output `pieces`, bytes or compiled patterns over bytes, as one pattern."""
+    return b"".join(p.pattern if isinstance(p, re.Pattern) else re.escape(p) for p in pieces)
 
 
 def plant(scratch, entries):
@@ -263,10 +258,6 @@ def fileSystemCalls(args, planted):
 Result = collections.namedtuple("Result", "status out err calls staged")
 
 
-_installed = {}
-_installFolder = []
-
-
 @functools.lru_cache(maxsize=None)
 def wineTakesTmpdir():
     """Whether Wine runs with TMPDIR set, where it keeps its server folders (see wine-tmpdir)."""
@@ -282,6 +273,16 @@ def wine32Missing():
     return probe.stdout.strip() if probe.returncode == 0 else None
 
 
+def wineEnvironment(lang=None):
+    """This environment for Wine, with `lang` as the Unix locale (C.UTF-8 by default), without
+    USERPROFILE, which the launcher hands on, and TMPDIR only where Wine takes it."""
+    env = {k: v for k, v in os.environ.items()
+           if k.upper() != "USERPROFILE" and not k.startswith("LC_")
+           and (k != "TMPDIR" or wineTakesTmpdir())}
+    env["LANG"] = lang or "C.UTF-8"
+    return env
+
+
 def skipUnlessWineStartsTheBuild():
     """Skips the case where the build is 32-bit and Wine here cannot start a 32-bit program."""
     why = os.environ.get("CFGSWEEP_EXE_BITS") == "32" and wine32Missing()
@@ -289,41 +290,40 @@ def skipUnlessWineStartsTheBuild():
         raise unittest.SkipTest(why + ", so Wine cannot start the 32-bit programs")
 
 
+@functools.lru_cache(maxsize=None)
+def installFolder():
+    """A scratch folder that the unprivileged user may enter, removed when the suite ends."""
+    folder = tempfile.mkdtemp(prefix="cfgsweep-exe-")
+    os.chmod(folder, 0o755)
+    atexit.register(shutil.rmtree, folder, True)
+    return folder
+
+
+@functools.lru_cache(maxsize=None)
 def installedExe(exe=EXE):
     """A copy of the executable `exe` that the unprivileged user may run, wherever the build lies
-    (root's home is private); the copies go when the suite ends."""
-    if not _installFolder:
-        _installFolder.append(tempfile.mkdtemp(prefix="cfgsweep-exe-"))
-        os.chmod(_installFolder[0], 0o755)
-        atexit.register(shutil.rmtree, _installFolder[0], True)
-    if exe not in _installed:
-        _installed[exe] = os.path.join(_installFolder[0], os.path.basename(exe))
-        shutil.copy(exe, _installed[exe])
-        os.chmod(_installed[exe], 0o755)
-    return _installed[exe]
+    (root's home is private)."""
+    copy = shutil.copy(exe, installFolder())
+    os.chmod(copy, 0o755)
+    return copy
 
 
 def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, stdoutFile=None,
-        racing=False, lang=None, program=None, keys=None, answers=None, hold=None, wineDebug=None):
+        racing=False, lang=None, program=None, answers=None, hold=None, wineDebug=None):
     """Runs the command with `args`, USERPROFILE (spelled `name`) set to `profile` unless None.
     `user` "nobody" runs it unprivileged; `merged` sends standard error into standard output's
     pipe; `stdoutFile` sends standard output to that file; `racing` preloads the race shim, True
     for its default races or a dict of its settings; `lang` is the Unix locale, from which Wine
-    takes its ANSI code page. Under Wine, `program` (a Windows path) runs in the command's place.
-    `keys` are bytes fed on standard input. Under Wine, `answers` runs the build that gives them in
-    place of the system's (tests/support/nt_answers.cpp), and `hold` names a folder that the launcher
-    holds open without read sharing meanwhile, and `wineDebug` is Wine's trace setting, its trace
-    then on standard error. The result counts the file-system calls that the
-    shim saw and lists the races it staged, or the answers injected."""
+    takes its ANSI code page. Under Wine, `program` (a Windows path) runs in the command's place,
+    `answers` runs the build that gives them in place of the system's (nt_answers.cpp), `hold`
+    names a folder that the launcher holds open without read sharing meanwhile, and `wineDebug` is
+    Wine's trace setting, its trace then on standard error. The result counts the file-system
+    calls that the shim saw and lists the races it staged, or the answers injected."""
     if WINDOWS:
         skipUnlessWineStartsTheBuild()
         if racing:
             raise unittest.SkipTest("the races are staged by preloading into a Linux process")
-        env = {k: v for k, v in os.environ.items()
-               if k.upper() != "USERPROFILE" and not k.startswith("LC_")}
-        if not wineTakesTmpdir():
-            env.pop("TMPDIR", None)
-        env["LANG"] = lang or "C.UTF-8"
+        env = wineEnvironment(lang)
         env["WINEDEBUG"] = wineDebug or env.get("WINEDEBUG", "-all")
         exe = installedExe(INJECTED_EXE if answers else EXE)
         if answers:
@@ -332,8 +332,10 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
             env.update(CFGSWEEP_NT_ANSWERS=answers, CFGSWEEP_NT_LOG=profileText(raceLog.name))
         if hold:
             env["CFGSWEEP_HOLD"] = hold
+        # The launcher's command line, quoted as the program's C runtime splits it.
+        line = subprocess.list2cmdline(map(os.fsdecode, [program or profileText(exe)] + list(args)))
         command = [RUNNER, installedExe(LAUNCHER), name if profile is not None else "-", profile or "",
-                   program or profileText(exe)] + list(args)
+                   line]
         if user == "nobody":
             # Wine refuses a prefix that another user owns: this user has one of its own.
             env["WINEPREFIX"] = env["HOME"] = os.environ["CFGSWEEP_NOBODY_WINEPREFIX"]
@@ -353,20 +355,16 @@ def run(args, profile, name="USERPROFILE", user=None, cwd=None, merged=False, st
         cwd = cwd or "/"
         command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
                    "--clear-groups"] + command
-    stdout = open(stdoutFile, "wb") if stdoutFile else subprocess.PIPE
-    try:
+    with open(stdoutFile, "wb") if stdoutFile else contextlib.nullcontext(subprocess.PIPE) as out:
         completed = subprocess.run(
             command,
             env=env,
             cwd=cwd,
-            **({"input": keys} if keys is not None else {"stdin": subprocess.DEVNULL}),
-            stdout=stdout,
+            stdin=subprocess.DEVNULL,
+            stdout=out,
             stderr=subprocess.STDOUT if merged else subprocess.PIPE,
             timeout=60,
         )
-    finally:
-        if stdoutFile:
-            stdout.close()
     logged = raceLog.read().decode().split() if racing or answers else []
     return Result(completed.returncode, completed.stdout or b"", completed.stderr or b"",
                   logged.count("call"), [line for line in logged if line != "call"])
@@ -385,7 +383,7 @@ class Case(unittest.TestCase):
         hold (a folder below the profile held open meanwhile, Windows only), user, profile (a function of the
         scratch giving the USERPROFILE value, or None for none), profileName (the profile folder's),
         name, cwd, racing (or a function of the scratch giving it) and lang (see run()), events
-        (list of ("out"|"err", bytes or Pattern)), status, left (entries around the profile, as
+        (list of ("out"|"err", bytes or a compiled pattern)), status, left (entries around the profile, as
         for plant; default: as planted), staged (the races that the shim must have staged), and
         outsideOnly: whatever the run printed, it ends with status 0 or 1 and leaves what lies
         outside the profile as planted."""
@@ -438,7 +436,7 @@ class Case(unittest.TestCase):
                 scratch.remove()
 
     def assertOutput(self, got, pieces, what):
-        if any(isinstance(p, Pattern) for p in pieces):
+        if any(isinstance(p, re.Pattern) for p in pieces):
             self.assertRegex(got, b"\\A" + regexOf(pieces) + b"\\Z", what)
         else:
             self.assertEqual(got, b"".join(pieces), what)

@@ -1,21 +1,20 @@
 """What only the Windows build has to show: an executable that a bare Windows starts as a
 well-made console tool, and the script that a double-click runs."""
 
+import io
 import os
 import re
-import shlex
 import shutil
 import subprocess
 import tempfile
-import threading
-import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
 import pefile
+import pexpect
 
 from harness import (EXE, FOLDER_NOT_CREATED, LAUNCHER, PLANTED, RUNNER, USAGE, VS, X86_CFG, Case,
-                     Scratch, installedExe, plant, skipUnlessWineStartsTheBuild, wineTakesTmpdir,
+                     Scratch, installedExe, plant, skipUnlessWineStartsTheBuild, wineEnvironment,
                      profileText, run, sjis)
 
 VERSION = os.environ.get("CFGSWEEP_VERSION", "")
@@ -227,63 +226,26 @@ class LaunchProgram(Case):
                     self.assertNotIn(sjis(never), result.out)
 
 
-class OnAConsole:
-    """`command` (Wine and its arguments) on a real console: a pseudo-terminal that util-linux
-    script gives Wine, its input a pipe kept open, its output gathered as it comes."""
+def shown(console):
+    """What the pexpect `console` showed, without the terminal's control sequences."""
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", console.logfile_read.getvalue()).decode(
+        "utf-8", "replace")
 
-    def __init__(self, command, start=None):
-        env = self.environment()
-        env.update({"CFGSWEEP_START": start} if start else {})
-        self.process = subprocess.Popen(
-            ["script", "-qfc", " ".join(map(shlex.quote, command)), "/dev/null"], env=env,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        self.output = b""
-        self.gatherer = threading.Thread(target=self.gather, daemon=True)
-        self.gatherer.start()
 
-    @staticmethod
-    def environment():
-        """The environment for Wine here: TMPDIR only where Wine takes it."""
-        env = {k: v for k, v in os.environ.items() if k != "TMPDIR" or wineTakesTmpdir()}
-        env["LANG"] = "C.UTF-8"
-        return env
-
-    def gather(self):
-        for chunk in iter(lambda: self.process.stdout.read1(4096), b""):
-            self.output += chunk
-
-    def text(self):
-        """What the console showed, without the terminal's control sequences."""
-        return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", self.output).decode("utf-8", "replace")
-
-    def shows(self, text, within):
-        end = time.time() + within
-        while text not in self.text() and time.time() < end:
-            time.sleep(0.2)
-        return text in self.text()
-
-    def ended(self, within):
-        try:
-            return self.process.wait(within) is not None
-        except subprocess.TimeoutExpired:
-            return False
-
-    def type(self, keys):
-        self.process.stdin.write(keys)
-        self.process.stdin.flush()
-
-    def stop(self):
-        self.process.kill()
-        self.process.wait()
-        self.gatherer.join(10)
-        self.process.stdin.close()
-        self.process.stdout.close()
+def ended(console, within):
+    """Whether the program of the pexpect `console` ended within `within` seconds, its status then
+    in console.exitstatus."""
+    if console.expect([pexpect.EOF, pexpect.TIMEOUT], timeout=within):
+        return False
+    console.wait()
+    return True
 
 
 class LaunchProgramOnAConsole(unittest.TestCase):
-    """run-cfgsweep.exe on a real console, which Wine has under script: it waits for a key only
-    where somebody sees its console and nobody else waits on it, and then only a real key ends the
-    wait; cfgsweep.exe runs in code page 932, and the console's own comes back afterwards."""
+    """run-cfgsweep.exe on a real console, a pseudo-terminal that pexpect gives Wine: it waits for
+    a key only where somebody sees its console and nobody else waits on it, and then only a real
+    key ends the wait; cfgsweep.exe runs in code page 932, and the console's own comes back
+    afterwards."""
 
     PROMPT = "続行するには何かキーを押してください"
 
@@ -297,42 +259,44 @@ class LaunchProgramOnAConsole(unittest.TestCase):
         self.program = os.path.join(self.folder, "run-cfgsweep.exe")
 
     def console(self, command, start=None):
-        console = OnAConsole([RUNNER] + command, start)
-        self.addCleanup(console.stop)
+        env = wineEnvironment()
+        env.update({"CFGSWEEP_START": start} if start else {})
+        console = pexpect.spawn(RUNNER, command, env=env)
+        console.logfile_read = io.BytesIO()
+        self.addCleanup(console.close, force=True)
         return console
 
     def test_waits_only_where_somebody_sees_it(self):
         shutil.copy(EXE, self.folder)
         keys = [RUNNER, installedExe(CONSOLE_EXE), "keys", "run-cfgsweep.exe"]
-        launch = [installedExe(LAUNCHER), "-", ""]
+        launch = [installedExe(LAUNCHER), "-", "", self.program + " /?"]
         cmd = "C:\\windows\\system32\\cmd.exe"
         # name, command, how it is started, keys alone typed first, whether it waits.
         for name, command, start, alone, waits in (
-                ("double-click: alone on its console", [self.program], None, [], True),
-                ("a lone Shift, Windows, Caps Lock or Print Screen key", [self.program], None,
+                ("double-click: alone on its console", [self.program, "/?"], None, [], True),
+                ("a lone Shift, Windows, Caps Lock or Print Screen key", [self.program, "/?"], None,
                  ["0x10", "0x5B", "0x14", "0x2C"], True),
-                ("started hidden, as a deployment tool may", launch + [self.program], "hidden", [],
-                 False),
-                ("console without a window (CREATE_NO_WINDOW)", launch + [self.program],
-                 "no-window", [], False),
-                ("by a script, on a shared console", [cmd, "/c", profileText(self.program)], None,
-                 [], False)):
+                ("started hidden, as a deployment tool may", launch, "hidden", [], False),
+                ("console without a window (CREATE_NO_WINDOW)", launch, "no-window", [], False),
+                ("by a script, on a shared console", [cmd, "/c", profileText(self.program), "/?"],
+                 None, [], False)):
             with self.subTest(name):
-                console = self.console(command + ["/?"], start)
+                console = self.console(command, start)
                 if not waits:
-                    self.assertTrue(console.ended(30), "kept waiting: " + console.text())
-                    self.assertEqual(console.process.returncode, 0)
-                    self.assertNotIn(self.PROMPT, console.text())
+                    self.assertTrue(ended(console, 30), "kept waiting: " + shown(console))
+                    self.assertEqual(console.exitstatus, 0)
+                    self.assertNotIn(self.PROMPT, shown(console))
                     continue
-                self.assertTrue(console.shows(self.PROMPT, 30), console.text())
+                self.assertEqual(console.expect([self.PROMPT.encode(), pexpect.TIMEOUT], 30), 0,
+                                 shown(console))
                 if alone:
-                    typed = subprocess.run(keys + alone, env=OnAConsole.environment())
+                    typed = subprocess.run(keys + alone, env=wineEnvironment())
                     self.assertEqual(typed.returncode, 0, "keys not typed")
-                    self.assertFalse(console.ended(2), "ended by a key alone")
-                self.assertFalse(console.ended(1), "ended before any key")
-                console.type(b"x")
-                self.assertTrue(console.ended(15), "an ordinary key did not end the wait")
-                self.assertEqual(console.process.returncode, 0)
+                    self.assertFalse(ended(console, 2), "ended by a key alone")
+                self.assertFalse(ended(console, 1), "ended before any key")
+                console.send(b"x")
+                self.assertTrue(ended(console, 15), "an ordinary key did not end the wait")
+                self.assertEqual(console.exitstatus, 0)
 
     def test_runs_cfgsweep_in_code_page_932_then_restores(self):
         stand = os.path.join(self.folder, "cfgsweep.exe")
@@ -340,7 +304,7 @@ class LaunchProgramOnAConsole(unittest.TestCase):
         cmd = "C:\\windows\\system32\\cmd.exe"
         line = "%s & %s /? & %s" % (profileText(stand), profileText(self.program), profileText(stand))
         console = self.console([cmd, "/c", line])
-        self.assertTrue(console.ended(30), console.text())
+        self.assertTrue(ended(console, 30), shown(console))
         with open(os.path.join(self.folder, "cfgsweep-console.log")) as f:
             before, during, after = f.read().split()
         self.assertEqual(during, "cp=932")

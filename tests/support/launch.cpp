@@ -1,7 +1,8 @@
 // Test support for the Windows build: starts a program with USERPROFILE set exactly as a test asks.
 // Wine puts its own USERPROFILE into every process it starts from outside, so the variable reaches
-// the command under test only from inside. Usage: launch NAME VALUE PROGRAM [ARGUMENT...], where
-// NAME is the spelling of the variable, or "-" to leave it out. Exits with the program's status.
+// the command under test only from inside. Usage: launch NAME VALUE COMMAND_LINE, where NAME is
+// the spelling of the variable, or "-" to leave it out, and COMMAND_LINE names the program and its
+// arguments quoted as its C runtime splits them. Exits with the program's status.
 // Everything goes through the wide API, so that a value outside the ANSI code page arrives whole;
 // a U+FFFF in VALUE becomes the unpaired surrogate U+D800, which no UTF-8 argument can carry.
 // Where CFGSWEEP_HOLD names a folder, it is held open meanwhile as another program may hold it,
@@ -11,56 +12,16 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <cwctype>
 #include <string>
 
-namespace {
-
-bool namesUserProfile(const wchar_t* entry) {
-  const wchar_t name[] = L"USERPROFILE=";
-  for (const wchar_t* wanted = name; *wanted != L'\0'; ++wanted, ++entry) {
-    if (std::towupper(*entry) != *wanted) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// `argument` quoted so that the C runtime of the started program splits it back out unchanged.
-std::wstring quoted(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-    return argument;
-  }
-  std::wstring result = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else if (c == L'"') {
-      result.append(backslashes * 2 + 1, L'\\');
-      backslashes = 0;
-    } else {
-      result.append(backslashes, L'\\');
-      backslashes = 0;
-    }
-    if (c != L'\\') {
-      result += c;
-    }
-  }
-  result.append(backslashes * 2, L'\\');
-  return result + L"\"";
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t* argv[]) {
-  if (argc < 4) {
+  if (argc != 4) {
     return 125;
   }
   std::wstring environment;
   wchar_t* inherited = GetEnvironmentStringsW();
   for (wchar_t* entry = inherited; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-    if (!namesUserProfile(entry)) {
+    if (_wcsnicmp(entry, L"USERPROFILE=", 12) != 0) {
       environment.append(entry).push_back(L'\0');
     }
   }
@@ -74,10 +35,7 @@ int wmain(int argc, wchar_t* argv[]) {
   }
   environment.push_back(L'\0');
 
-  std::wstring commandLine = quoted(argv[3]);
-  for (int i = 4; i < argc; ++i) {
-    commandLine += L" " + quoted(argv[i]);
-  }
+  std::wstring commandLine = argv[3];
 
   wchar_t held[MAX_PATH];
   const DWORD heldLength = GetEnvironmentVariableW(L"CFGSWEEP_HOLD", held, MAX_PATH);
