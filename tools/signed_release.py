@@ -225,7 +225,8 @@ def signaturesZipOf(release, signatures, version):
 
 
 def readPassword(path):
-    """The password: the first line of the file at `path`, read once, so that it may be a pipe."""
+    """The password or PIN: the first line of the file at `path`, read once, so that it may be a
+    pipe."""
     try:
         with open(path, "rb") as f:
             return f.read(4096).split(b"\n")[0].rstrip(b"\r")
@@ -234,7 +235,8 @@ def readPassword(path):
 
 
 class PasswordPipe:
-    """The password on a pipe that a child reads as /dev/fd/N: on no disk, on no command line."""
+    """The password or PIN on a pipe that a child reads as /dev/fd/N: on no disk, on no command
+    line."""
 
     def __init__(self, password):
         self.read, write = os.pipe()
@@ -249,49 +251,36 @@ class PasswordPipe:
         os.close(self.read)
 
 
-def certificateChecks(pkcs12, password):
-    """Refuses a PKCS#12 file that cannot be opened with `password`, or whose certificate does not
-    hold the code-signing use in its extended key usage, has no RSA key of 2048 bits or more, is
-    not valid now, or is not the certificate of the key in the file."""
+def checkCertificate(certificate, where):
+    """Refuses the `certificate` (read from the file `where`) where it repeats an extension, does
+    not hold the code-signing use in its extended key usage, lacks digitalSignature in a key usage,
+    has no RSA key of 2048 bits or more, or is not valid now."""
     from cryptography import x509
     from cryptography.x509.oid import ExtendedKeyUsageOID
-    from cryptography.hazmat.primitives import serialization
     from cryptography.hazmat.primitives.asymmetric import rsa
-    from cryptography.hazmat.primitives.serialization import pkcs12 as PKCS12
-    try:
-        with open(pkcs12, "rb") as f:
-            data = f.read()
-    except OSError as error:
-        raise Refusal("cannot read %s: %s" % (pkcs12, error.strerror))
-    try:
-        key, certificate, _ = PKCS12.load_key_and_certificates(data, password)
-    except ValueError:
-        raise Refusal("cannot open %s: wrong password, or no PKCS#12 file" % pkcs12)
-    if key is None or certificate is None:
-        raise Refusal("%s holds no key that matches its certificate" % pkcs12)
     try:
         extensions = certificate.extensions
     except x509.DuplicateExtension as error:
-        raise Refusal("the certificate in %s repeats an extension: %s" % (pkcs12, error.oid))
+        raise Refusal("the certificate in %s repeats an extension: %s" % (where, error.oid))
     try:
         uses = extensions.get_extension_for_class(x509.ExtendedKeyUsage).value
     except x509.ExtensionNotFound:
         uses = []
     if ExtendedKeyUsageOID.CODE_SIGNING not in uses:
         raise Refusal("the certificate in %s is not for code signing: its extended key usage "
-                      "lacks it" % pkcs12)
+                      "lacks it" % where)
     try:
         if not extensions.get_extension_for_class(x509.KeyUsage).value.digital_signature:
             raise Refusal("the certificate in %s is not for signing: its key usage lacks "
-                          "digitalSignature" % pkcs12)
+                          "digitalSignature" % where)
     except x509.ExtensionNotFound:
         pass
     public = certificate.public_key()
     if not isinstance(public, rsa.RSAPublicKey):
-        raise Refusal("the certificate in %s has no RSA key" % pkcs12)
+        raise Refusal("the certificate in %s has no RSA key" % where)
     if public.key_size < SMALLEST_RSA_KEY:
         raise Refusal("the certificate in %s has an RSA key of %d bits, fewer than %d"
-                      % (pkcs12, public.key_size, SMALLEST_RSA_KEY))
+                      % (where, public.key_size, SMALLEST_RSA_KEY))
     now = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
     start = getattr(certificate, "not_valid_before_utc", None)
     end = getattr(certificate, "not_valid_after_utc", None)
@@ -299,17 +288,73 @@ def certificateChecks(pkcs12, password):
     end = end.replace(tzinfo=None) if end else certificate.not_valid_after
     if not start <= now <= end:
         raise Refusal("the certificate in %s is not valid now: from %s to %s UTC"
-                      % (pkcs12, start, end))
+                      % (where, start, end))
+
+
+def readFile(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError as error:
+        raise Refusal("cannot read %s: %s" % (path, error.strerror))
+
+
+def pkcs12Key(pkcs12, passwordFile):
+    """The key and certificate in the PKCS#12 file `pkcs12`, opened with the password in
+    `passwordFile`: osslsigncode's arguments for them, and the password. Refuses a file that
+    cannot be opened so, a certificate that checkCertificate refuses, and a key that is not the
+    certificate's."""
+    from cryptography.hazmat.primitives import serialization
+    from cryptography.hazmat.primitives.serialization import pkcs12 as PKCS12
+    password = readPassword(passwordFile)
+    try:
+        key, certificate, _ = PKCS12.load_key_and_certificates(readFile(pkcs12), password)
+    except ValueError:
+        raise Refusal("cannot open %s: wrong password, or no PKCS#12 file" % pkcs12)
+    if key is None or certificate is None:
+        raise Refusal("%s holds no key that matches its certificate" % pkcs12)
+    checkCertificate(certificate, pkcs12)
     spki = serialization.PublicFormat.SubjectPublicKeyInfo
     if (key.public_key().public_bytes(serialization.Encoding.DER, spki)
-            != public.public_bytes(serialization.Encoding.DER, spki)):
+            != certificate.public_key().public_bytes(serialization.Encoding.DER, spki)):
         raise Refusal("%s holds no key that matches its certificate" % pkcs12)
+    return ["-pkcs12", pkcs12], password
 
 
-def sign(work, name, program, pkcs12, password, urls, link, limit):
-    """The detached signature over `program` (bytes) named `name`: SHA-256 with the key and
-    certificate in `pkcs12`, time-stamped by the first of `urls` that answers within `limit`
+def tokenKey(module, uri, certs, pinFile, limit):
+    """The key that the PKCS#11 URI `uri` names on a token of the PKCS#11 `module`, with the
+    certificates in `certs`, the signer's first: osslsigncode's arguments for them, and the PIN in
+    `pinFile`. Refuses a certificate that checkCertificate refuses, a module, token or key that is
+    not there, a wrong PIN, tried once, and a key that is not the certificate's; a token that has
+    not answered within `limit` seconds is given up on."""
+    from cryptography import x509
+    pin = readPassword(pinFile)
+    try:
+        certificate = x509.load_pem_x509_certificate(readFile(certs))
+    except ValueError:
+        raise Refusal("%s holds no certificate in PEM" % certs)
+    checkCertificate(certificate, certs)
+    if not os.path.exists(module):
+        raise Refusal("no PKCS#11 module at %s" % module)
+    try:
+        read = subprocess.run([sys.executable, os.path.join(TOP, "tools", "pkcs11_key.py"), module,
+                               uri], input=pin + b"\n", capture_output=True, timeout=limit)
+    except subprocess.TimeoutExpired:
+        raise NoAnswer("the token behind %s did not answer within %g s" % (module, limit))
+    said = read.stderr.decode(errors="replace").strip().splitlines()
+    if read.returncode != 0:
+        raise Refusal(said[-1] if said else "the token's module failed")
+    numbers = certificate.public_key().public_numbers()
+    if [int(value, 16) for value in read.stdout.split()] != [numbers.n, numbers.e]:
+        raise Refusal("the key %s is not the key of the certificate in %s" % (uri, certs))
+    return ["-pkcs11module", module, "-key", uri, "-certs", certs], pin
+
+
+def sign(work, name, program, key, urls, link, limit):
+    """The detached signature over `program` (bytes) named `name`: SHA-256 with the `key` that
+    pkcs12Key or tokenKey gives, time-stamped by the first of `urls` that answers within `limit`
     seconds; none at all where `urls` is empty."""
+    options, secret = key
     base = os.path.join(work, os.path.basename(name))
     with open(base, "wb") as f:
         f.write(program)
@@ -319,12 +364,12 @@ def sign(work, name, program, pkcs12, password, urls, link, limit):
     for url in urls or [None]:
         if os.path.exists(base + ".signed"):
             os.remove(base + ".signed")
-        with PasswordPipe(password) as secret:
-            command = ["osslsigncode", "sign", "-pkcs12", pkcs12, "-readpass", secret.path, "-h",
-                       "sha256", "-n", productName] + (["-i", link] if link else [])
+        with PasswordPipe(secret) as pipe:
+            command = ["osslsigncode", "sign", *options, "-readpass", pipe.path, "-h", "sha256",
+                       "-n", productName] + (["-i", link] if link else [])
             try:
                 run(*command, *(["-ts", url] if url else []), "-in", base, "-out",
-                    base + ".signed", timeout=limit if url else LIMIT, fds=(secret.read,))
+                    base + ".signed", timeout=limit if url else LIMIT, fds=(pipe.read,))
                 break
             except Refusal as refusal:
                 if not url:
@@ -341,15 +386,14 @@ def sign(work, name, program, pkcs12, password, urls, link, limit):
         return f.read()
 
 
-def signRelease(pkcs12, passwordFile, urls, link, limit):
-    password = readPassword(passwordFile)
-    certificateChecks(pkcs12, password)
+def signRelease(key, urls, link, limit):
+    """Signs the release with `key`, as pkcs12Key or tokenKey gives it."""
     release = unsignedRelease()
     version = osslsigncodeVersion()
     with tempfile.TemporaryDirectory(dir=BUILD) as work:
         signatures, signed = {}, {}
         for name, program in sorted(programsOf(release).items()):
-            signature = sign(work, name, program, pkcs12, password, urls, link, limit)
+            signature = sign(work, name, program, key, urls, link, limit)
             signatures[os.path.basename(name) + SIGNATURE] = signature
             signed[name] = attach(work, name, program, signature)
         writeSigned(release, signed, signaturesZipOf(release, signatures, version), version,

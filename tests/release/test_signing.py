@@ -1,9 +1,11 @@
 """The signed release, made with keys that exist only in this test's scratch folder: a throwaway
-CA, an RSA code-signing certificate in a PKCS#12 file that leaves the CA out, its password on a
-pipe, and a time-stamp authority answering on loopback beside one that never answers. Run by tools/test after the release is built; a second clone of
-the checkout attaches the detached signatures to a release of its own."""
+CA, an RSA code-signing key on a SoftHSM2 token, its PIN on a pipe, and the same key in a PKCS#12
+file that leaves the CA out, and a time-stamp authority answering on loopback beside one that
+never answers. Run by tools/test after the release is built; a second clone of the checkout
+attaches the detached signatures to a release of its own."""
 
 import base64
+import glob
 import hashlib
 import http.server
 import os
@@ -22,10 +24,16 @@ import zipfile
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(TOP, "tools"))
 import authenticode  # noqa: E402
+sys.path.insert(0, os.path.join(TOP, "tests", "blackbox"))
+from harness import snapshot  # noqa: E402
 from asn1crypto import algos, cms, x509  # noqa: E402
 BUILD = os.path.join(TOP, "build", "windows")
 SIGNED = os.path.join(BUILD, "signed")
 PASSWORD = "correct horse 7"
+PIN = "4711 staple"
+MODULE = (glob.glob("/usr/lib/softhsm/libsofthsm2.so")
+          + glob.glob("/usr/lib/*/softhsm/libsofthsm2.so") + [""])[0]
+KEY = "pkcs11:token=cfgsweep%20test;object=vendor;type=private"
 # Each time-stamp request's limit: the silent server's cost, and a working one's margin.
 LIMIT = 5
 
@@ -34,31 +42,6 @@ distinguished_name = dn
 prompt = no
 [dn]
 CN = unused
-[ca]
-basicConstraints = critical, CA:true
-keyUsage = critical, keyCertSign, cRLSign
-[codesign]
-basicConstraints = CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-[crl]
-basicConstraints = CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-crlDistributionPoints = URI:{silent}crl
-[certsign]
-basicConstraints = CA:false
-keyUsage = critical, keyCertSign
-extendedKeyUsage = codeSigning
-[server]
-basicConstraints = CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-[tsa]
-basicConstraints = CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = critical, timeStamping
 [tsa_config]
 serial = {scratch}/tsa-serial
 signer_cert = {scratch}/tsa.crt
@@ -114,15 +97,9 @@ def rewritten(source, target, change):
                 archive.writestr(entry, data)
 
 
-def files(folder):
-    """Every file below `folder`, by relative path, with the SHA-256 of its bytes."""
-    found = {}
-    for root, _, names in os.walk(folder):
-        for name in names:
-            with open(os.path.join(root, name), "rb") as f:
-                found[os.path.relpath(os.path.join(root, name), folder)] = hashlib.sha256(
-                    f.read()).hexdigest()
-    return found
+def oneByteChanged(name, data):
+    """For rewritten(): the last byte of cfgsweep.exe flipped, every other entry as it was."""
+    return data[:-1] + bytes([data[-1] ^ 1]) if name.endswith("/cfgsweep.exe") else data
 
 
 def forged(pem, change, key=None):
@@ -197,25 +174,48 @@ class SignedRelease(unittest.TestCase):
         cls.silent = "http://127.0.0.1:%d/" % cls.hanging.getsockname()[1]
         config = cls.path("openssl.cnf")
         with open(config, "w") as f:
-            f.write(OPENSSL_CONFIG.format(scratch=cls.scratch, silent=cls.silent))
-        # Named so that a check that looks for words in openssl's text takes any of its
-        # certificates for code signing.
-        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cls.path("ca.key"),
-                "-out", cls.path("ca.crt"), "-days", "30", "-subj",
-                "/CN=cfgsweep test Code Signing CA", "-config", config, "-extensions", "ca")
-        for name, use, key in (("vendor", "codesign", "rsa:2048"), ("server", "server", "rsa:2048"),
-                               ("tsa", "tsa", "rsa:2048"), ("ec", "codesign", "ec"),
-                               ("short", "codesign", "rsa:1024"), ("crl", "crl", "rsa:2048"),
-                               ("certsign", "certsign", "rsa:2048")):
+            f.write(OPENSSL_CONFIG.format(scratch=cls.scratch))
+        leaf = ["basicConstraints=CA:false"]
+        signs = leaf + ["keyUsage=critical,digitalSignature"]
+        code = signs + ["extendedKeyUsage=codeSigning"]
+        # The CA first, named so that a check that looks for words in openssl's text takes any of
+        # its certificates for code signing; each of the others issued by it, with its key and
+        # extensions.
+        for name, key, extensions in (
+                ("ca", "rsa:2048", ["basicConstraints=critical,CA:true",
+                                    "keyUsage=critical,keyCertSign,cRLSign"]),
+                ("vendor", "rsa:2048", code + ["subjectKeyIdentifier=hash"]),
+                ("server", "rsa:2048", signs + ["extendedKeyUsage=serverAuth"]),
+                ("tsa", "rsa:2048", signs + ["extendedKeyUsage=critical,timeStamping"]),
+                ("ec", "ec", code), ("short", "rsa:1024", code),
+                ("crl", "rsa:2048", code + ["crlDistributionPoints=URI:%scrl" % cls.silent]),
+                ("certsign", "rsa:2048", leaf + ["keyUsage=critical,keyCertSign",
+                                                 "extendedKeyUsage=codeSigning"])):
+            issuer = ["-CA", cls.path("ca.crt"), "-CAkey", cls.path("ca.key")] if name != "ca" \
+                else []
             keyOptions = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"] if key == "ec" \
                 else ["-newkey", key]
-            openssl("req", *keyOptions, "-nodes", "-keyout", cls.path(name + ".key"),
-                    "-out", cls.path(name + ".csr"), "-subj", "/CN=cfgsweep test " + name)
-            openssl("x509", "-req", "-in", cls.path(name + ".csr"), "-CA", cls.path("ca.crt"),
-                    "-CAkey", cls.path("ca.key"), "-CAcreateserial", "-days", "30",
-                    "-out", cls.path(name + ".crt"), "-extfile", config, "-extensions", use)
-        with open(cls.path("password"), "w") as f:
-            f.write(PASSWORD + "\n")
+            openssl("req", "-x509", *keyOptions, "-nodes", "-keyout", cls.path(name + ".key"),
+                    "-out", cls.path(name + ".crt"), "-days", "30", "-config", config, *issuer,
+                    "-subj", "/CN=cfgsweep test " + ("Code Signing CA" if name == "ca" else name),
+                    *[option for extension in extensions for option in ("-addext", extension)])
+        for name, secret in (("password", PASSWORD), ("pin", PIN)):
+            with open(cls.path(name), "w") as f:
+                f.write(secret + "\n")
+        # The token holds the vendor's key; its chain names the vendor's certificate first.
+        with open(cls.path("softhsm2.conf"), "w") as f:
+            f.write("directories.tokendir = %s\n" % cls.path("tokens"))
+        os.mkdir(cls.path("tokens"))
+        softhsm = dict(os.environ, SOFTHSM2_CONF=cls.path("softhsm2.conf"))
+        for step in (["--init-token", "--free", "--label", "cfgsweep test", "--so-pin", PIN],
+                     ["--import", cls.path("vendor.key"), "--token", "cfgsweep test", "--label",
+                      "vendor", "--id", "01"]):
+            subprocess.run(["softhsm2-util", *step, "--pin", PIN], env=softhsm, check=True,
+                           capture_output=True)
+        with open(cls.path("chain.pem"), "w") as chain:
+            for name in ("vendor.crt", "ca.crt"):
+                with open(cls.path(name)) as f:
+                    chain.write(f.read())
         # The vendor's file leaves the CA out, so that its signatures carry no trusted root.
         for name, extra in (("vendor", []), ("server", ["-certfile", cls.path("ca.crt")]),
                             ("ec", []), ("short", []), ("keyless", ["-nokeys"]),
@@ -236,14 +236,18 @@ class SignedRelease(unittest.TestCase):
             with open(os.path.join(shims, name), "w") as f:
                 f.write(SHIM.format(log=cls.path("commands.log")))
             os.chmod(os.path.join(shims, name), 0o755)
-        cls.env = dict(os.environ, PATH=shims + os.pathsep + os.environ["PATH"])
+        cls.env = dict(softhsm, PATH=shims + os.pathsep + os.environ["PATH"])
         shutil.rmtree(SIGNED, ignore_errors=True)
         cls.release = next(n for n in os.listdir(BUILD) if n.endswith("-windows.zip"))
         # An older release beside this version's is no reason to stop.
         cls.older = os.path.join(BUILD, "cfgsweep-0.9.0-windows.zip")
         shutil.copy(os.path.join(BUILD, cls.release), cls.older)
-        cls.signed = cls.sign(cls.path("vendor.p12"), cls.silent, cls.timestamp, pipe=True)
-        cls.result = files(SIGNED)
+        # Signed with the same key from a PKCS#12 file, then, as the result that the cases keep,
+        # from the token.
+        cls.byPkcs12 = cls.sign(cls.pkcs12("vendor.p12", "{pipe}"), cls.timestamp, secret=PASSWORD)
+        shutil.copytree(SIGNED, cls.path("pkcs12-signed"))
+        cls.signed = cls.sign(cls.token(pin="{pipe}"), cls.silent, cls.timestamp, secret=PIN)
+        cls.result = snapshot(SIGNED)
 
     @classmethod
     def path(cls, name):
@@ -258,38 +262,48 @@ class SignedRelease(unittest.TestCase):
         shutil.rmtree(cls.scratch)
 
     @classmethod
-    def sign(cls, pkcs12, *urls, password=None, pipe=False, stopAfter=None):
+    def sign(cls, key, *urls, secret=None, stopAfter=None):
+        """tools/sign-release with the arguments `key`, and `secret` on a pipe as {pipe} there."""
         stamps = [arg for url in urls for arg in ("--timestamp", url)] or ["--no-timestamp"]
-        return tool("sign-release", "--pkcs12", pkcs12, "--password-file",
-                    "{pipe}" if pipe else password or cls.path("password"), *stamps,
-                    "--timestamp-limit", str(LIMIT), env=cls.env,
-                    password=PASSWORD if pipe else None, stopAfter=stopAfter)
+        return tool("sign-release", *key, *stamps, "--timestamp-limit", str(LIMIT), env=cls.env,
+                    password=secret, stopAfter=stopAfter)
 
-    def signedPrograms(self):
-        with zipfile.ZipFile(os.path.join(SIGNED, self.release)) as archive:
+    @classmethod
+    def pkcs12(cls, name, password=None):
+        return ["--pkcs12", cls.path(name), "--password-file", password or cls.path("password")]
+
+    @classmethod
+    def token(cls, key=KEY, certs="chain.pem", pin=None, module=MODULE):
+        return ["--pkcs11-module", module, "--key", key, "--certs", cls.path(certs), "--pin-file",
+                pin or cls.path("pin")]
+
+    def signedPrograms(self, folder=SIGNED):
+        with zipfile.ZipFile(os.path.join(folder, self.release)) as archive:
             return {entry.filename: archive.read(entry) for entry in archive.infolist()
                     if entry.filename.endswith(".exe")}
 
     def test_signed_programs_verify_with_their_time_stamp(self):
+        self.assertEqual(self.byPkcs12.returncode, 0, self.byPkcs12.stderr)
         self.assertEqual(self.signed.returncode, 0, self.signed.stderr)
         # The silent server was given up on, by name, for each program.
         gaveUp = "%s (osslsigncode sign: no answer within %d s)" % (self.silent, LIMIT)
         self.assertEqual(self.signed.stderr.count(gaveUp), 2, self.signed.stderr)
-        for name, program in self.signedPrograms().items():
-            with self.subTest(name):
-                exe = self.path(os.path.basename(name))
-                with open(exe, "wb") as f:
-                    f.write(program)
-                verified = subprocess.run(
-                    ["osslsigncode", "verify", "-CAfile", self.path("ca.crt"), "-TSA-CAfile",
-                     self.path("ca.crt"), "-in", exe], capture_output=True, text=True)
-                self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
-                self.assertIn("Timestamp Server Signature verification: ok", verified.stdout)
-                subprocess.run(["osslsigncode", "remove-signature", "-in", exe, "-out",
-                                exe + ".bare"], check=True, capture_output=True)
-                with zipfile.ZipFile(os.path.join(BUILD, self.release)) as unsigned, \
-                        open(exe + ".bare", "rb") as bare:
-                    self.assertEqual(bare.read(), unsigned.read(name), "signature removed")
+        for folder in (SIGNED, self.path("pkcs12-signed")):
+            for name, program in self.signedPrograms(folder).items():
+                with self.subTest(name, folder=folder):
+                    exe = self.path(os.path.basename(folder) + "-" + os.path.basename(name))
+                    with open(exe, "wb") as f:
+                        f.write(program)
+                    verified = subprocess.run(
+                        ["osslsigncode", "verify", "-CAfile", self.path("ca.crt"), "-TSA-CAfile",
+                         self.path("ca.crt"), "-in", exe], capture_output=True, text=True)
+                    self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+                    self.assertIn("Timestamp Server Signature verification: ok", verified.stdout)
+                    subprocess.run(["osslsigncode", "remove-signature", "-in", exe, "-out",
+                                    exe + ".bare"], check=True, capture_output=True)
+                    with zipfile.ZipFile(os.path.join(BUILD, self.release)) as unsigned, \
+                            open(exe + ".bare", "rb") as bare:
+                        self.assertEqual(bare.read(), unsigned.read(name), "signature removed")
 
     def test_signed_cfgsweep_passes_a_windows_suite(self):
         exe = self.path("signed") + "/cfgsweep.exe"
@@ -306,28 +320,23 @@ class SignedRelease(unittest.TestCase):
                             "-readpass", self.path("password"), "-h", "sha256", "-ts",
                             self.timestamp, "-in", os.path.join(build, "cfgsweep.exe"), "-out",
                             exe], check=True, capture_output=True)
+        # In a prefix that the suites' own fixture prepares and ends, with a scratch folder that the
+        # unprivileged user can reach.
+        wine = tempfile.mkdtemp(prefix="cfgsweep-signed-wine-")
         env = dict(os.environ, CFGSWEEP_EXE=exe, CFGSWEEP_RUNNER=shutil.which("wine"),
                    CFGSWEEP_LAUNCHER=os.path.join(build, "tests", "launch.exe"),
                    CFGSWEEP_EXE_BITS=bits, WINEPREFIX=os.path.join(build, "wineprefix"),
-                   WINEDEBUG="-all", PYTHONDONTWRITEBYTECODE="1", TMPDIR=self.path("wine-tmp"))
-        os.makedirs(env["TMPDIR"], exist_ok=True)
-        wineTmpdir = os.path.join(TOP, "tests", "support", "wine-tmpdir")
-        if subprocess.run([wineTmpdir, "probe"], env=env).returncode != 0:
-            del env["TMPDIR"]
-        # One server and Wine's services for every case, as the Windows suites have, started with
-        # no pipe of a case's, which they would keep open.
-        subprocess.run("wineserver -p60 && wine cmd /c exit", shell=True, env=env, check=True,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+                   WINEDEBUG="-all", PYTHONDONTWRITEBYTECODE="1", TMPDIR=wine + "/tmp",
+                   CFGSWEEP_NOBODY_WINEPREFIX=wine + "/nobody")
+        prefix = [os.path.join(TOP, "tests", "support", "wine-prefix"), "wine", "wineboot",
+                  "wineserver"]
+        subprocess.run(prefix, env=env, check=True)
         try:
             suite = subprocess.run([sys.executable, "-m", "unittest", "-v", "test_dispatch"],
                                    cwd=os.path.join(TOP, "tests", "blackbox"), capture_output=True,
                                    text=True, env=env)
         finally:
-            subprocess.run(["wineserver", "-k"], env=env)
-            if "TMPDIR" not in env:
-                subprocess.run(["wineserver", "-w"], env=env)
-                subprocess.run([wineTmpdir, "clean", env["WINEPREFIX"]])
+            subprocess.run(prefix + ["end"], env=env)
         self.assertEqual(suite.returncode, 0, suite.stderr)
         self.assertIn(" ... ok", suite.stderr)
 
@@ -343,10 +352,9 @@ class SignedRelease(unittest.TestCase):
         with zipfile.ZipFile(os.path.join(SIGNED, signatures)) as archive:
             self.assertEqual(archive.namelist(), ["cfgsweep.exe.pem", "run-cfgsweep.exe.pem"])
             # Windows shows the name in its elevation prompt; the field holds ASCII only.
-            sys.path.insert(0, os.path.join(TOP, "tools"))
             self.assertEqual([authenticode.programName(archive.read(n)) for n in
                               archive.namelist()], [("cfgsweep", True), ("run-cfgsweep", True)])
-        self.assertEqual(sorted(self.result), sorted(
+        self.assertEqual([path for _, path, _ in self.result], sorted(
             [self.release, signatures, "SHA256SUMS", "SIGNINFO.txt"]))
         sums = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=SIGNED, capture_output=True)
         self.assertEqual(sums.returncode, 0, sums.stdout)
@@ -355,7 +363,9 @@ class SignedRelease(unittest.TestCase):
         with open(self.path("commands.log")) as f:
             commands = f.read()
         self.assertIn("osslsigncode sign", commands)
-        self.assertNotIn(PASSWORD, commands + self.signed.stdout + self.signed.stderr)
+        for secret in (PASSWORD, PIN):
+            self.assertNotIn(secret, commands + self.signed.stdout + self.signed.stderr
+                             + self.byPkcs12.stdout + self.byPkcs12.stderr)
 
     def test_a_failed_swap_keeps_the_old_folder(self):
         import signed_release
@@ -373,7 +383,7 @@ class SignedRelease(unittest.TestCase):
                 self.assertRaises(OSError, signed_release.swapIn, part)
         finally:
             shutil.rmtree(part)
-        self.assertEqual(files(SIGNED), self.result)
+        self.assertEqual(snapshot(SIGNED), self.result)
         self.assertFalse(os.path.exists(SIGNED + ".old"))
 
     def test_never_fetches_a_crl(self):
@@ -381,7 +391,7 @@ class SignedRelease(unittest.TestCase):
         shutil.copytree(SIGNED, self.path("signed-before"))
         try:
             started = time.monotonic()
-            signed = self.sign(self.path("crl.p12"), self.timestamp)
+            signed = self.sign(self.pkcs12("crl.p12"), self.timestamp)
             self.assertEqual(signed.returncode, 0, signed.stderr)
             shutil.copy(os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip"),
                         self.path("crl-signatures.zip"))
@@ -406,26 +416,27 @@ class SignedRelease(unittest.TestCase):
         subprocess.run("cmake --preset windows -DBUILD_TESTING=OFF >/dev/null && cmake --build "
                        "--preset windows -j%d --target release >/dev/null" % os.cpu_count(),
                        shell=True, cwd=clone, check=True)
-        attached = tool("attach-signatures", signatures, cwd=clone, env=self.env)
-        self.assertEqual(attached.returncode, 0, attached.stderr)
-        self.assertEqual(files(os.path.join(clone, "build", "windows", "signed")), self.result)
+        out = os.path.join(clone, "build", "windows", "signed")
+        # Whichever key signed.
+        for signed in (SIGNED, self.path("pkcs12-signed")):
+            attached = tool("attach-signatures", os.path.join(signed, os.path.basename(signatures)),
+                            cwd=clone, env=self.env)
+            self.assertEqual(attached.returncode, 0, attached.stderr)
+            self.assertEqual(snapshot(out), snapshot(signed))
         # One byte of cfgsweep.exe changed, in the release ZIP of the clone.
         release = os.path.join(clone, "build", "windows", self.release)
-        with zipfile.ZipFile(release) as archive:
-            entries = [(entry, archive.read(entry)) for entry in archive.infolist()]
-        with zipfile.ZipFile(release, "w") as archive:
-            for entry, data in entries:
-                if entry.filename.endswith("/cfgsweep.exe"):
-                    data = data[:-1] + bytes([data[-1] ^ 1])
-                archive.writestr(entry, data)
-        before = files(os.path.join(clone, "build", "windows", "signed"))
+        rewritten(release, release, oneByteChanged)
+        before = snapshot(out)
         attached = tool("attach-signatures", signatures, cwd=clone, env=self.env)
         self.assertNotEqual(attached.returncode, 0)
         self.assertIn("was not made over this build's cfgsweep.exe", attached.stderr)
-        self.assertEqual(files(os.path.join(clone, "build", "windows", "signed")), before)
+        self.assertEqual(snapshot(out), before)
 
     def test_bad_input_leaves_nothing_behind(self):
-        published = os.path.join(SIGNED, self.release[:-len(".zip")] + "-signatures.zip")
+        # Forged from the signatures made with the PKCS#12 file, which carry no CA: asn1crypto takes
+        # time exponential in the nesting to rebuild larger ones.
+        published = os.path.join(self.path("pkcs12-signed"), self.release[:-len(".zip")]
+                                 + "-signatures.zip")
         variant = lambda name, change: rewritten(published, self.path(name), change) or name
 
         with zipfile.ZipFile(published) as archive:
@@ -543,14 +554,15 @@ class SignedRelease(unittest.TestCase):
             release = os.path.join(BUILD, self.release)
             shutil.copy(release, self.path("release.zip"))
             try:
-                rewritten(self.path("release.zip"), release, lambda n, d: d[:-1] + bytes(
-                    [d[-1] ^ 1]) if n.endswith("/cfgsweep.exe") else d)
+                rewritten(self.path("release.zip"), release, oneByteChanged)
                 return tool("attach-signatures", published, env=self.env)
             finally:
                 shutil.copy(self.path("release.zip"), release)
 
         sign = lambda p12, *urls, password=None, stopAfter=None: lambda: self.sign(
-            self.path(p12), *(urls or [self.timestamp]), password=password, stopAfter=stopAfter)
+            self.pkcs12(p12, password), *(urls or [self.timestamp]), stopAfter=stopAfter)
+        token = lambda **key: lambda: self.sign(self.token(**key), self.timestamp)
+        os.mkfifo(self.path("silent.so"))
         attach = lambda name: lambda: tool("attach-signatures", self.path(name), env=self.env)
         for name, run, says in (
                 ("wrong password", sign("vendor.p12", password=self.path("wrong-password")),
@@ -568,6 +580,22 @@ class SignedRelease(unittest.TestCase):
                  % (self.silent, LIMIT)),
                 ("key usage for certificates only", sign("certsign.p12"),
                  "lacks digitalSignature"),
+                ("wrong PIN", token(pin=self.path("wrong-password")), "wrong PIN for the token"),
+                ("missing module", token(module=self.path("absent.so")), "no PKCS#11 module at"),
+                ("not a PKCS#11 module", token(module=self.path("ca.crt")), "is no PKCS#11 module"),
+                ("token that never answers", token(module=self.path("silent.so")),
+                 "did not answer within %d s" % LIMIT),
+                ("no such token", token(key=KEY.replace("cfgsweep%20test", "other")),
+                 "no token matches"),
+                ("key not on the token", token(key=KEY.replace("vendor", "absent")),
+                 "no private key matches"),
+                ("certificate of another key", token(certs="crl.crt"), "is not the key of"),
+                ("a PIN in the key's URI", token(key=KEY + "?pin-value=" + PIN),
+                 "never in the URI"),
+                ("a TLS certificate for the token", token(certs="server.crt"),
+                 "not for code signing"),
+                ("a token and a PKCS#12 file", lambda: self.sign(
+                    self.token() + self.pkcs12("vendor.p12"), self.timestamp), "give one key"),
                 ("no time stamp asked for", lambda: tool(
                     "sign-release", "--pkcs12", self.path("vendor.p12"), "--password-file",
                     self.path("password"), env=self.env), "--no-timestamp"),
@@ -610,7 +638,8 @@ class SignedRelease(unittest.TestCase):
                 self.assertIn(says, done.stderr)
                 self.assertNotIn("Traceback", done.stderr)
                 self.assertNotIn(PASSWORD, done.stdout + done.stderr)
-                self.assertEqual(files(SIGNED), self.result)
+                self.assertNotIn(PIN, done.stdout + done.stderr)
+                self.assertEqual(snapshot(SIGNED), self.result)
                 self.assertEqual(sorted(n for n in os.listdir(BUILD) if "signed" in n
                                         or n.startswith("tmp")), ["signed"])
 
