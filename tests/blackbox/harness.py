@@ -413,7 +413,8 @@ class Case(unittest.TestCase):
                 )
                 events = [(stream, piece(scratch) if callable(piece) else piece)
                           for stream, piece in row.get("events", [])]
-                where = " (merged)" if merged else ""
+                # The status beside every difference, so that one that ran nothing shows why.
+                where = "%s, status %d" % (" (merged)" if merged else "", result.status)
                 if "staged" in row:
                     self.assertEqual(sorted(result.staged), sorted(row["staged"]), "races staged")
                 if "asked" in row:
@@ -426,8 +427,8 @@ class Case(unittest.TestCase):
                 if merged:
                     self.assertOutput(result.out, [p for _, p in events], "both streams" + where)
                 else:
-                    self.assertOutput(result.out, [p for s, p in events if s == "out"], "out")
-                    self.assertOutput(result.err, [p for s, p in events if s == "err"], "err")
+                    self.assertOutput(result.out, [p for s, p in events if s == "out"], "out" + where)
+                    self.assertOutput(result.err, [p for s, p in events if s == "err"], "err" + where)
                 self.assertEqual(result.status, row.get("status", 0), "status" + where)
                 self.assertEqual(snapshot(scratch.top),
                                  expectedTree(row.get("left", row.get("plant", [])),
