@@ -292,6 +292,7 @@ def checkCertificate(certificate, where):
 
 
 def readFile(path):
+    """The bytes of the file at `path`; Refusal where it cannot be read."""
     try:
         with open(path, "rb") as f:
             return f.read()
@@ -353,7 +354,7 @@ def tokenKey(module, uri, certs, pinFile, limit):
 def sign(work, name, program, key, urls, link, limit):
     """The detached signature over `program` (bytes) named `name`: SHA-256 with the `key` that
     pkcs12Key or tokenKey gives, time-stamped by the first of `urls` that answers within `limit`
-    seconds; none at all where `urls` is empty."""
+    seconds (the key's token waited for as long); none at all where `urls` is empty."""
     options, secret = key
     base = os.path.join(work, os.path.basename(name))
     with open(base, "wb") as f:
@@ -369,7 +370,7 @@ def sign(work, name, program, key, urls, link, limit):
                        "-n", productName] + (["-i", link] if link else [])
             try:
                 run(*command, *(["-ts", url] if url else []), "-in", base, "-out",
-                    base + ".signed", timeout=limit if url else LIMIT, fds=(pipe.read,))
+                    base + ".signed", timeout=limit, fds=(pipe.read,))
                 break
             except Refusal as refusal:
                 if not url:
