@@ -416,9 +416,9 @@ class Case(unittest.TestCase):
                 # The status beside every difference, so that one that ran nothing shows why.
                 where = "%s, status %d" % (" (merged)" if merged else "", result.status)
                 if "staged" in row:
-                    self.assertEqual(sorted(result.staged), sorted(row["staged"]), "races staged")
+                    self.assertEqual(sorted(result.staged), sorted(row["staged"]), "races staged" + where)
                 if "asked" in row:
-                    self.assertEqual(set(result.staged), set(row["asked"]), "answers injected")
+                    self.assertEqual(set(result.staged), set(row["asked"]), "answers injected" + where)
                 if outsideOnly:
                     self.assertIn(result.status, (0, 1), result)
                     self.assertEqual(outside(snapshot(scratch.top)),

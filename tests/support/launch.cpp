@@ -2,7 +2,8 @@
 // Wine puts its own USERPROFILE into every process it starts from outside, so the variable reaches
 // the command under test only from inside. Usage: launch NAME VALUE COMMAND_LINE, where NAME is
 // the spelling of the variable, or "-" to leave it out, and COMMAND_LINE names the program and its
-// arguments quoted as its C runtime splits them. Exits with the program's status.
+// arguments quoted as its C runtime splits them. Exits with the program's status, or 126 where it
+// could not be started.
 // Everything goes through the wide API, so that a value outside the ANSI code page arrives whole;
 // a U+FFFF in VALUE becomes the unpaired surrogate U+D800, which no UTF-8 argument can carry.
 // Where CFGSWEEP_HOLD names a folder, it is held open meanwhile as another program may hold it,
@@ -11,6 +12,7 @@
 // without a window (CREATE_NO_WINDOW).
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -60,10 +62,17 @@ int wmain(int argc, wchar_t* argv[]) {
     startup.wShowWindow = SW_HIDE;
     flags |= hidden ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW;
   }
+  // Wine's 64-bit loader, which Debian builds without a preloader, now and then loses a new process
+  // before any of its code has run (ERROR_INTERNAL_ERROR, about once in two thousand starts soon
+  // after the prefix is made); it is then started again.
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, &environment[0],
-                      nullptr, &startup, &process)) {
-    return 126;
+  int attempts = 1;
+  while (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, &environment[0],
+                         nullptr, &startup, &process)) {
+    if (GetLastError() != ERROR_INTERNAL_ERROR || attempts++ == 3) {
+      std::fwprintf(stderr, L"launch: CreateProcess failed, error %lu\n", GetLastError());
+      return 126;
+    }
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 126;
