@@ -217,7 +217,7 @@ class LaunchProgram(Case):
                 result = run(command[1:] + args, profileText(top), lang="ja_JP.UTF-8",
                              program=command[0], merged=True)
                 # Wine hands a status on to Linux, which keeps only its low byte.
-                self.assertEqual(result.status, status % 256)
+                self.assertEqual(result.status, status % 256, result.out)
                 self.assertTrue(result.out.startswith(out), result.out)
                 self.assertIn(says(where) if callable(says) else sjis(says), result.out)
                 self.assertIn(sjis("終了コードは %d です。" % status), result.out)
