@@ -62,17 +62,11 @@ int wmain(int argc, wchar_t* argv[]) {
     startup.wShowWindow = SW_HIDE;
     flags |= hidden ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW;
   }
-  // Wine's 64-bit loader, which Debian builds without a preloader, now and then loses a new process
-  // before any of its code has run (ERROR_INTERNAL_ERROR, about once in two thousand starts soon
-  // after the prefix is made); it is then started again.
   PROCESS_INFORMATION process = {};
-  int attempts = 1;
-  while (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, &environment[0],
-                         nullptr, &startup, &process)) {
-    if (GetLastError() != ERROR_INTERNAL_ERROR || attempts++ == 3) {
-      std::fwprintf(stderr, L"launch: CreateProcess failed, error %lu\n", GetLastError());
-      return 126;
-    }
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, &environment[0],
+                      nullptr, &startup, &process)) {
+    std::fwprintf(stderr, L"launch: CreateProcess failed, error %lu\n", GetLastError());
+    return 126;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 126;
